@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Installs everything a fresh Debian machine lacks to build and test zelto-cua:
+# the apt packages, and MinGW builds of libpng and ICU cross-compiled from
+# Debian's source packages into a versioned cache outside the repository.
+# Idempotent: a second run with the cache present only checks and returns.
+set -euo pipefail
+
+CACHE_ROOT="${ZELTO_CUA_CACHE:-$HOME/.cache/zelto-cua}"
+JOBS="$(nproc)"
+
+APT_PACKAGES=(
+  cmake ninja-build pkg-config dpkg-dev
+  g++ nlohmann-json3-dev libpng-dev libicu-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  binutils-mingw-w64-x86-64
+  wine wine64 xvfb xdotool openbox x11-utils x11-xserver-utils
+  clang-format
+)
+
+log() { printf '[bootstrap] %s\n' "$*" >&2; }
+
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing_packages() {
+  local pkg
+  for pkg in "${APT_PACKAGES[@]}"; do
+    dpkg-query -W -f '${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' || echo "$pkg"
+  done
+}
+
+install_apt_packages() {
+  local missing
+  missing="$(missing_packages)"
+  [ -z "$missing" ] && return 0
+  log "installing: $(echo $missing | tr '\n' ' ')"
+  as_root apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# apt-get source needs deb-src entries; mirror the configured binary sources.
+ensure_deb_src() {
+  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return 0
+  fi
+  log "adding deb-src entries for the configured Debian sources"
+  local src=/etc/apt/sources.list.d/debian.sources
+  if [ -f "$src" ]; then
+    sed 's/^Types: deb$/Types: deb-src/' "$src" | as_root tee /etc/apt/sources.list.d/zelto-cua-src.sources >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      as_root tee /etc/apt/sources.list.d/zelto-cua-src.list >/dev/null
+  else
+    log "no apt sources found"; return 1
+  fi
+  as_root apt-get update -qq
+}
+
+pkg_version() { dpkg-query -W -f '${Version}' "$1" | tr ':~+' '___'; }
+
+# Unpacks Debian's source package $1 into $2 (once) and prints the tree.
+fetch_source() {
+  local name="$1" dir="$2"
+  local unpacked="$dir/.unpacked"
+  dir="$dir/src"
+  if [ ! -f "$unpacked" ]; then
+    ensure_deb_src
+    rm -rf "$dir"; mkdir -p "$dir"
+    # The newest listed version may be missing from the mirror: try each, newest first.
+    local version fetched=""
+    for version in $(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -Vru); do
+      if (cd "$dir" && apt-get source -qq "$name=$version" >/dev/null 2>&1); then
+        fetched="$version"; break
+      fi
+      rm -rf "${dir:?}"/*
+    done
+    [ -n "$fetched" ] || { log "apt-get source $name failed"; return 1; }
+    touch "$unpacked"
+  fi
+  find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1
+}
+
+build_libpng() {
+  local prefix="$1"
+  [ -f "$prefix/lib/libpng.a" ] && return 0
+  log "cross-building libpng into $prefix"
+  local work="$CACHE_ROOT/src/libpng"
+  local tree; tree="$(fetch_source libpng1.6 "$work")"
+  local tc="$work/toolchain.cmake"
+  cat >"$tc" <<'EOF'
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+EOF
+  rm -rf "$work/build"
+  cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+    -DPNG_FRAMEWORK=OFF -DSKIP_INSTALL_PROGRAMS=ON -DSKIP_INSTALL_FILES=ON >/dev/null
+  cmake --build "$work/build" -j "$JOBS" >/dev/null
+  cmake --install "$work/build" >/dev/null
+  # Name the static archive plainly so the consumer needs no guessing.
+  [ -f "$prefix/lib/libpng.a" ] || cp "$prefix"/lib/libpng16*.a "$prefix/lib/libpng.a"
+}
+
+build_icu() {
+  local prefix="$1"
+  [ -f "$prefix/lib/libsicuuc.a" ] && return 0
+  log "cross-building ICU (common + stub data) into $prefix"
+  local work="$CACHE_ROOT/src/icu"
+  local tree; tree="$(fetch_source icu "$work")"
+  local source="$tree/source"
+  local flags=(--disable-tests --disable-samples --disable-extras --disable-icuio --disable-layoutex)
+  # The cross build needs the host-built tools of the same version.
+  if [ ! -f "$work/host/.built" ]; then
+    rm -rf "$work/host"; mkdir -p "$work/host"
+    (cd "$work/host" && "$source/configure" "${flags[@]}" >/dev/null && make -j"$JOBS" >/dev/null 2>&1)
+    touch "$work/host/.built"
+  fi
+  if [ ! -f "$work/mingw/config.status" ]; then
+    rm -rf "$work/mingw"; mkdir -p "$work/mingw"
+    (cd "$work/mingw" &&
+      "$source/configure" --host=x86_64-w64-mingw32 \
+        CC=x86_64-w64-mingw32-gcc-posix CXX=x86_64-w64-mingw32-g++-posix \
+        --with-cross-build="$work/host" --enable-static --disable-shared \
+        "${flags[@]}" --disable-tools --with-data-packaging=static >/dev/null)
+  fi
+  # Only the common library and the stub data are needed.
+  (cd "$work/mingw" && mkdir -p lib bin &&
+    make -j"$JOBS" -C stubdata >/dev/null 2>&1 && make -j"$JOBS" -C common >/dev/null 2>&1)
+  mkdir -p "$prefix/lib" "$prefix/include/unicode"
+  cp "$work/mingw/stubdata/libsicudt.a" "$prefix/lib/"
+  cp "$work/mingw/lib/libsicuuc.a" "$prefix/lib/"
+  cp "$source"/common/unicode/*.h "$prefix/include/unicode/"
+}
+
+main() {
+  install_apt_packages
+  local key; key="png-$(pkg_version libpng-dev)_icu-$(pkg_version libicu-dev)"
+  local prefix="$CACHE_ROOT/mingw-$key"
+  build_libpng "$prefix"
+  build_icu "$prefix"
+  ln -sfn "$prefix" "$CACHE_ROOT/mingw"
+  log "MinGW dependencies ready in $prefix"
+}
+
+main "$@"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs every test tier on a Linux machine, fresh or not:
+#   1. host unit tests against the simulated desktop (plain and under ASan/UBSan),
+#   2. the same unit tests cross-compiled with MinGW-w64, run under Wine,
+#   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+JOBS="$(nproc)"
+bash scripts/bootstrap.sh
+
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$JOBS"
+}
+
+echo "== tier 1: host unit tests"
+build host
+ctest --preset host
+build host-asan
+ctest --preset host-asan
+
+echo "== tiers 2 and 3: Windows build under Wine"
+build windows-cross
+# One headless desktop serves the Windows unit tests and the end-to-end tests.
+export ZELTO_DISPLAY="${ZELTO_DISPLAY:-:99}"
+export ZELTO_WINEPREFIX="$PWD/build/windows-cross/wineprefix"
+eval "$(bash scripts/desktop.sh start)"
+trap 'bash scripts/desktop.sh stop' EXIT
+export ZELTO_E2E_KEEP_DESKTOP=1
+ctest --preset windows-cross

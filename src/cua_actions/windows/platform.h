@@ -1,0 +1,354 @@
+#pragma once
+// The platform cut: every Win32 call the actions make, mirrored closely so the
+// call sequences, values, failure paths and release orders stay in portable
+// code. Never include <windows.h> here; the Win32 implementation lives in
+// win32_platform.cpp and the simulated desktop in tests/support.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cua_actions::windows {
+
+// Opaque handle (HMONITOR, HWND, HDC, HGLOBAL, ...). 0 is "no handle".
+using Handle = std::uint64_t;
+
+struct Rect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+struct Point {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
+// Win32 constants the logic relies on, with the values the system fixes.
+inline constexpr std::uint32_t kMonitorInfoFlagPrimary = 1;  // MONITORINFOF_PRIMARY
+inline constexpr int kSmCxScreen = 0;                        // SM_CXSCREEN
+inline constexpr int kSmCyScreen = 1;                        // SM_CYSCREEN
+
+inline constexpr std::uint32_t kInputMouse = 0;     // INPUT_MOUSE
+inline constexpr std::uint32_t kInputKeyboard = 1;  // INPUT_KEYBOARD
+
+inline constexpr std::uint32_t kMouseEventMove = 0x0001;
+inline constexpr std::uint32_t kMouseEventLeftDown = 0x0002;
+inline constexpr std::uint32_t kMouseEventLeftUp = 0x0004;
+inline constexpr std::uint32_t kMouseEventRightDown = 0x0008;
+inline constexpr std::uint32_t kMouseEventRightUp = 0x0010;
+inline constexpr std::uint32_t kMouseEventWheel = 0x0800;
+inline constexpr std::int32_t kWheelDelta = 120;
+
+inline constexpr std::uint32_t kKeyEventExtendedKey = 0x0001;
+inline constexpr std::uint32_t kKeyEventKeyUp = 0x0002;
+inline constexpr std::uint32_t kKeyEventUnicode = 0x0004;
+
+// One INPUT record: the mouse or the keyboard half is used according to `type`.
+struct MouseInput {
+    std::int32_t dx = 0;
+    std::int32_t dy = 0;
+    std::int32_t mouse_data = 0;  // wheel delta, signed as the system reads it
+    std::uint32_t flags = 0;
+    std::uint32_t time = 0;
+    friend bool operator==(const MouseInput&, const MouseInput&) = default;
+};
+
+struct KeyboardInput {
+    std::uint16_t vk = 0;
+    std::uint16_t scan = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t time = 0;
+    friend bool operator==(const KeyboardInput&, const KeyboardInput&) = default;
+};
+
+struct InputRecord {
+    std::uint32_t type = kInputMouse;
+    MouseInput mouse;
+    KeyboardInput keyboard;
+    friend bool operator==(const InputRecord&, const InputRecord&) = default;
+
+    static InputRecord mouse_event(std::uint32_t flags, std::int32_t data = 0) {
+        InputRecord record;
+        record.type = kInputMouse;
+        record.mouse.flags = flags;
+        record.mouse.mouse_data = data;
+        return record;
+    }
+    static InputRecord key_event(std::uint16_t vk, std::uint16_t scan, std::uint32_t flags) {
+        InputRecord record;
+        record.type = kInputKeyboard;
+        record.keyboard.vk = vk;
+        record.keyboard.scan = scan;
+        record.keyboard.flags = flags;
+        return record;
+    }
+};
+
+struct MonitorInfo {
+    Rect monitor;  // rcMonitor
+    Rect work;     // rcWork
+    std::uint32_t flags = 0;
+};
+
+// --- child processes: types ---------------------------------------------------
+inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;  // CREATE_NO_WINDOW
+
+// One child program, started with piped standard output and error. Standard
+// input, environment and working directory are this process's own.
+struct ChildProcessSpec {
+    std::string program;                 // full path, as search_path found it
+    std::vector<std::string> arguments;  // after the program name; quoted by the platform
+    std::uint32_t creation_flags = 0;
+};
+
+// A started child (`child` != 0) or the platform's error text.
+struct ChildStart {
+    Handle child = 0;
+    std::string error;
+};
+
+enum class ChildState { running, exited, failed };
+
+struct ChildStatus {
+    ChildState state = ChildState::failed;
+    std::uint32_t exit_code = 0;  // ChildState::exited only
+    std::string error;            // ChildState::failed only
+};
+
+// The bytes read from the child's two pipes, or the platform's error text.
+struct ChildOutput {
+    bool ok = false;
+    std::string out;
+    std::string err;
+    std::string error;
+};
+
+// --- overlay window, clipboard, input method: types ----------------------------
+inline constexpr std::uint32_t kWsPopup = 0x80000000;            // WS_POPUP
+inline constexpr std::uint32_t kWsExTopmost = 0x00000008;        // WS_EX_TOPMOST
+inline constexpr std::uint32_t kWsExTransparent = 0x00000020;    // WS_EX_TRANSPARENT
+inline constexpr std::uint32_t kWsExToolWindow = 0x00000080;     // WS_EX_TOOLWINDOW
+inline constexpr std::uint32_t kWsExLayered = 0x00080000;        // WS_EX_LAYERED
+inline constexpr std::uint32_t kWsExNoActivate = 0x08000000;     // WS_EX_NOACTIVATE
+inline constexpr std::uint32_t kLwaColorKey = 0x00000001;        // LWA_COLORKEY
+inline constexpr int kSwShowNoActivate = 4;                      // SW_SHOWNOACTIVATE
+inline constexpr std::uint32_t kErrorClassAlreadyExists = 1410;  // ERROR_CLASS_ALREADY_EXISTS
+
+// CreateWindowExW arguments; texts are UTF-8 here and UTF-16 at the platform.
+struct CreateWindowSpec {
+    std::uint32_t ex_style = 0;
+    std::string class_name;
+    std::string title;
+    std::uint32_t style = 0;
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    Handle parent = 0;
+    Handle menu = 0;
+    Handle instance = 0;
+};
+
+inline constexpr std::uint32_t kCfUnicodeText = 13;  // CF_UNICODETEXT
+inline constexpr std::uint32_t kGmemMoveable = 0x0002;  // GMEM_MOVEABLE
+
+// The part of GUITHREADINFO the input-method check reads.
+struct GuiThreadInfo {
+    Handle active = 0;  // hwndActive
+    Handle focus = 0;   // hwndFocus
+};
+
+inline constexpr std::uint32_t kWmImeControl = 0x0283;     // WM_IME_CONTROL
+inline constexpr std::uint64_t kImcGetOpenStatus = 0x0005;  // IMC_GETOPENSTATUS
+inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;   // SMTO_ABORTIFHUNG
+
+// --- screen capture: types --------------------------------------------------------
+inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;    // SRCCOPY
+inline constexpr std::uint32_t kBiRgb = 0;               // BI_RGB
+inline constexpr std::uint32_t kDibRgbColors = 0;        // DIB_RGB_COLORS
+inline constexpr std::uint32_t kBitmapInfoHeaderSize = 40;  // sizeof(BITMAPINFOHEADER)
+
+// BITMAPINFOHEADER, field for field; the colour table is never used.
+struct BitmapInfoHeader {
+    std::uint32_t size = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;  // negative: rows top-down
+    std::uint16_t planes = 0;
+    std::uint16_t bit_count = 0;
+    std::uint32_t compression = 0;
+    std::uint32_t size_image = 0;
+    std::int32_t x_pels_per_meter = 0;
+    std::int32_t y_pels_per_meter = 0;
+    std::uint32_t clr_used = 0;
+    std::uint32_t clr_important = 0;
+    friend bool operator==(const BitmapInfoHeader&, const BitmapInfoHeader&) = default;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- clock ---------------------------------------------------------------
+    // Blocks the calling thread for at least `ms` milliseconds.
+    virtual void sleep_ms(std::uint32_t ms) = 0;
+    // Monotonic clock, never the wall clock.
+    virtual std::chrono::nanoseconds monotonic_now() = 0;
+
+    // --- DPI and displays ----------------------------------------------------
+    virtual bool set_process_dpi_aware() = 0;  // SetProcessDPIAware
+    virtual std::uint32_t get_last_error() = 0;  // GetLastError of this thread
+    // EnumDisplayMonitors(NULL, NULL, ...): the monitors in enumeration order.
+    virtual std::vector<Handle> enum_display_monitors() = 0;
+    virtual std::optional<MonitorInfo> get_monitor_info(Handle monitor) = 0;  // GetMonitorInfoW
+    virtual int get_system_metrics(int index) = 0;
+
+    // --- cursor and injected input ------------------------------------------
+    virtual bool set_cursor_pos(std::int32_t x, std::int32_t y) = 0;
+    virtual std::optional<Point> get_cursor_pos() = 0;
+    // SendInput: returns the number of records the system accepted.
+    virtual std::uint32_t send_input(std::span<const InputRecord> records) = 0;
+
+    // --- environment ---------------------------------------------------------
+    // The variable's value, or nothing when unset or not valid Unicode.
+    virtual std::optional<std::string> get_env(const std::string& name) = 0;
+
+    // --- diagnostics ---------------------------------------------------------
+    // Writes one tagged line plus a line feed to standard error as bytes; dropped
+    // when the process has no standard error handle.
+    virtual void write_stderr_line(std::string_view line) = 0;
+
+    // --- child processes -----------------------------------------------------
+    // Full path of `file_name` (with its extension) in the absolute folders of
+    // PATH, in order. Never the current directory: a program planted there must
+    // not run.
+    virtual std::optional<std::string> search_path(const std::string& file_name) = 0;
+    // CreateProcessW with both output pipes, only the handles the child needs
+    // (explicit inherited-handle list), assigned to a fresh job object before it
+    // runs. The pipes are drained from the start, so a chatty child never blocks.
+    virtual ChildStart start_child_process(const ChildProcessSpec& spec) = 0;
+    // WaitForSingleObject(process, 0) and GetExitCodeProcess.
+    virtual ChildStatus check_child_exit(Handle child) = 0;
+    // TerminateJobObject: the child and everything it started.
+    virtual bool terminate_child_tree(Handle child) = 0;
+    // WaitForSingleObject(process, INFINITE).
+    virtual bool wait_child_exit(Handle child) = 0;
+    // For an exited child: the bytes of both pipes up to their end-of-file, or,
+    // when something the child started still holds a write end, what arrived
+    // before `grace_ms` ran out.
+    virtual ChildOutput collect_child_output(Handle child, std::uint32_t grace_ms) = 0;
+    // Releases the process, job and pipe handles; the processes keep running.
+    virtual void close_child_process(Handle child) = 0;
+
+    // --- threads ---------------------------------------------------------------
+    // CreateThread running `body`, with the thread handle closed at once: the
+    // thread is detached and never joined. False when no thread was created
+    // (the code is then in get_last_error).
+    virtual bool start_detached_thread(std::function<void()> body) = 0;
+
+    // --- overlay window ----------------------------------------------------------
+    // GetModuleHandleW(NULL); nothing on failure (code in get_last_error).
+    virtual std::optional<Handle> get_module_handle() = 0;
+    // FormatMessageW of a system error code, line breaks at the end removed;
+    // nothing when the system has no message for it.
+    virtual std::optional<std::string> format_system_message(std::uint32_t code) = 0;
+    // RegisterClassW of the click indicator class: no class style, the
+    // indicator's window procedure (which paints the ring), no extra bytes, no
+    // icon, cursor, background brush or menu. The atom, 0 on failure.
+    virtual std::uint16_t register_overlay_class(const std::string& class_name,
+                                                 Handle instance) = 0;
+    virtual Handle create_window_ex(const CreateWindowSpec& spec) = 0;  // 0 on failure
+    virtual bool set_layered_window_attributes(Handle window, std::uint32_t color_key,
+                                               std::uint8_t alpha, std::uint32_t flags) = 0;
+    virtual bool show_window(Handle window, int command) = 0;  // true: it was visible before
+    virtual bool update_window(Handle window) = 0;
+    virtual bool destroy_window(Handle window) = 0;
+
+    // --- clipboard and global memory ----------------------------------------------
+    virtual bool open_clipboard(Handle owner) = 0;
+    virtual bool close_clipboard() = 0;
+    virtual bool empty_clipboard() = 0;
+    // 0 starts the enumeration; 0 back ends it.
+    virtual std::uint32_t enum_clipboard_formats(std::uint32_t format) = 0;
+    virtual Handle get_clipboard_data(std::uint32_t format) = 0;
+    // On success the clipboard owns `memory`; 0 on failure.
+    virtual Handle set_clipboard_data(std::uint32_t format, Handle memory) = 0;
+    virtual std::uint32_t register_clipboard_format(const std::string& name) = 0;  // 0 on failure
+    virtual Handle global_alloc(std::uint32_t flags, std::size_t bytes) = 0;
+    // 0 when `memory` is not a global memory block.
+    virtual std::size_t global_size(Handle memory) = 0;
+    virtual void* global_lock(Handle memory) = 0;  // nullptr on failure
+    virtual bool global_unlock(Handle memory) = 0;  // true while still locked
+    virtual Handle global_free(Handle memory) = 0;  // 0 on success
+
+    // --- input method ---------------------------------------------------------------
+    virtual Handle get_foreground_window() = 0;
+    virtual Handle imm_get_context(Handle window) = 0;  // 0: no input context
+    virtual bool imm_get_open_status(Handle context) = 0;
+    virtual bool imm_release_context(Handle window, Handle context) = 0;
+    // GetGUIThreadInfo; thread 0 is the foreground thread.
+    virtual std::optional<GuiThreadInfo> get_gui_thread_info(std::uint32_t thread_id) = 0;
+    virtual Handle imm_get_default_ime_wnd(Handle window) = 0;
+    // SendMessageTimeoutW: the message's result, or nothing when it failed or
+    // timed out.
+    virtual std::optional<std::uint64_t> send_message_timeout(Handle window,
+                                                              std::uint32_t message,
+                                                              std::uint64_t wparam,
+                                                              std::int64_t lparam,
+                                                              std::uint32_t flags,
+                                                              std::uint32_t timeout_ms) = 0;
+
+    // --- screen capture ----------------------------------------------------------------
+    virtual Handle get_dc(Handle window) = 0;  // GetDC; 0 = no context
+    virtual bool release_dc(Handle window, Handle dc) = 0;
+    virtual Handle create_compatible_dc(Handle dc) = 0;  // 0 on failure
+    virtual Handle create_compatible_bitmap(Handle dc, std::int32_t width,
+                                            std::int32_t height) = 0;  // 0 on failure
+    // The previously selected object; 0 on failure.
+    virtual Handle select_object(Handle dc, Handle object) = 0;
+    virtual bool bit_blt(Handle dest, std::int32_t x, std::int32_t y, std::int32_t width,
+                         std::int32_t height, Handle source, std::int32_t source_x,
+                         std::int32_t source_y, std::uint32_t rop) = 0;
+    // GetDIBits into `bits` with the header as its BITMAPINFO (no colour table);
+    // the number of lines copied, 0 on failure.
+    virtual int get_di_bits(Handle dc, Handle bitmap, std::uint32_t start, std::uint32_t lines,
+                            std::span<std::uint8_t> bits, BitmapInfoHeader& info,
+                            std::uint32_t usage) = 0;
+    virtual bool delete_object(Handle object) = 0;
+    virtual bool delete_dc(Handle dc) = 0;
+
+    // (Further groups follow the same pattern: one section per Win32 area.)
+};
+
+// The active platform: the Win32 implementation in the executable, the
+// simulated desktop in tests (installed with set_platform).
+Platform& platform();
+// Installs `replacement` (not owned); nullptr restores the built-in default.
+void set_platform(Platform* replacement);
+
+// Owns a started child's handles; the processes themselves are left alone.
+class ScopedChildProcess {
+public:
+    explicit ScopedChildProcess(Handle child) : child_(child) {}
+    ~ScopedChildProcess() {
+        if (child_ != 0) {
+            platform().close_child_process(child_);
+        }
+    }
+    ScopedChildProcess(const ScopedChildProcess&) = delete;
+    ScopedChildProcess& operator=(const ScopedChildProcess&) = delete;
+    Handle get() const { return child_; }
+
+private:
+    Handle child_;
+};
+
+}  // namespace cua_actions::windows

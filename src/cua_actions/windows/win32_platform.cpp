@@ -1,0 +1,140 @@
+#include "cua_actions/windows/win32_platform.h"
+
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+#include "text/text.h"
+
+namespace cua_actions::windows {
+namespace {
+
+HMONITOR to_monitor(Handle handle) { return reinterpret_cast<HMONITOR>(static_cast<std::uintptr_t>(handle)); }
+Handle from_pointer(const void* pointer) { return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer)); }
+
+Rect to_rect(const RECT& rect) { return Rect{rect.left, rect.top, rect.right, rect.bottom}; }
+
+BOOL CALLBACK collect_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
+    reinterpret_cast<std::vector<Handle>*>(list)->push_back(from_pointer(monitor));
+    return TRUE;
+}
+
+bool has_unpaired_surrogate(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return true;
+            }
+            ++i;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+Win32Platform& win32_platform() {
+    static Win32Platform instance;
+    return instance;
+}
+
+void Win32Platform::sleep_ms(std::uint32_t ms) { ::Sleep(ms); }
+
+std::chrono::nanoseconds Win32Platform::monotonic_now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
+bool Win32Platform::set_process_dpi_aware() { return ::SetProcessDPIAware() != FALSE; }
+
+std::uint32_t Win32Platform::get_last_error() { return ::GetLastError(); }
+
+std::vector<Handle> Win32Platform::enum_display_monitors() {
+    std::vector<Handle> monitors;
+    ::EnumDisplayMonitors(nullptr, nullptr, collect_monitor, reinterpret_cast<LPARAM>(&monitors));
+    return monitors;
+}
+
+std::optional<MonitorInfo> Win32Platform::get_monitor_info(Handle monitor) {
+    MONITORINFOEXW info{};
+    info.cbSize = sizeof(info);  // 104 bytes: the extended record
+    if (!::GetMonitorInfoW(to_monitor(monitor), &info)) {
+        return std::nullopt;
+    }
+    return MonitorInfo{to_rect(info.rcMonitor), to_rect(info.rcWork), info.dwFlags};
+}
+
+int Win32Platform::get_system_metrics(int index) { return ::GetSystemMetrics(index); }
+
+bool Win32Platform::set_cursor_pos(std::int32_t x, std::int32_t y) { return ::SetCursorPos(x, y) != FALSE; }
+
+std::optional<Point> Win32Platform::get_cursor_pos() {
+    POINT point{};
+    if (!::GetCursorPos(&point)) {
+        return std::nullopt;
+    }
+    return Point{point.x, point.y};
+}
+
+std::uint32_t Win32Platform::send_input(std::span<const InputRecord> records) {
+    std::vector<INPUT> inputs(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const InputRecord& record = records[i];
+        INPUT& input = inputs[i];
+        input.type = record.type;
+        if (record.type == kInputKeyboard) {
+            input.ki.wVk = record.keyboard.vk;
+            input.ki.wScan = record.keyboard.scan;
+            input.ki.dwFlags = record.keyboard.flags;
+            input.ki.time = record.keyboard.time;
+            input.ki.dwExtraInfo = 0;
+        } else {
+            input.mi.dx = record.mouse.dx;
+            input.mi.dy = record.mouse.dy;
+            input.mi.mouseData = static_cast<DWORD>(record.mouse.mouse_data);
+            input.mi.dwFlags = record.mouse.flags;
+            input.mi.time = record.mouse.time;
+            input.mi.dwExtraInfo = 0;
+        }
+    }
+    return ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+std::optional<std::string> Win32Platform::get_env(const std::string& name) {
+    const std::u16string wide_name = text::utf8_to_utf16(name);
+    const auto* w_name = reinterpret_cast<const wchar_t*>(wide_name.c_str());
+    const DWORD needed = ::GetEnvironmentVariableW(w_name, nullptr, 0);
+    if (needed == 0) {
+        return std::nullopt;
+    }
+    std::u16string value(needed, u'\0');
+    const DWORD length =
+        ::GetEnvironmentVariableW(w_name, reinterpret_cast<wchar_t*>(value.data()), needed);
+    if (length >= needed) {
+        return std::nullopt;  // changed between the two calls
+    }
+    value.resize(length);
+    if (has_unpaired_surrogate(value)) {
+        return std::nullopt;
+    }
+    return text::utf16_to_utf8(value);
+}
+
+void Win32Platform::write_stderr_line(std::string_view line) {
+    // A GUI-subsystem process may have no standard error at all; bytes, never
+    // text mode, so no carriage return sneaks in.
+    HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    std::string bytes(line);
+    bytes.push_back('\n');
+    DWORD written = 0;
+    ::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace cua_actions::windows

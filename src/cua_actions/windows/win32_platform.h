@@ -1,0 +1,97 @@
+#pragma once
+// The real Win32 implementation of the platform cut. Only win32_*.cpp files
+// include <windows.h>; this header stays portable so tests can name the type.
+
+#include "cua_actions/windows/platform.h"
+
+namespace cua_actions::windows {
+
+class Win32Platform final : public Platform {
+public:
+    void sleep_ms(std::uint32_t ms) override;
+    std::chrono::nanoseconds monotonic_now() override;
+
+    bool set_process_dpi_aware() override;
+    std::uint32_t get_last_error() override;
+    std::vector<Handle> enum_display_monitors() override;
+    std::optional<MonitorInfo> get_monitor_info(Handle monitor) override;
+    int get_system_metrics(int index) override;
+
+    bool set_cursor_pos(std::int32_t x, std::int32_t y) override;
+    std::optional<Point> get_cursor_pos() override;
+    std::uint32_t send_input(std::span<const InputRecord> records) override;
+
+    std::optional<std::string> get_env(const std::string& name) override;
+
+    void write_stderr_line(std::string_view line) override;
+
+    // --- screen capture (win32_capture.cpp) ---
+    Handle get_dc(Handle window) override;
+    bool release_dc(Handle window, Handle dc) override;
+    Handle create_compatible_dc(Handle dc) override;
+    Handle create_compatible_bitmap(Handle dc, std::int32_t width, std::int32_t height) override;
+    Handle select_object(Handle dc, Handle object) override;
+    bool bit_blt(Handle dest, std::int32_t x, std::int32_t y, std::int32_t width,
+                 std::int32_t height, Handle source, std::int32_t source_x, std::int32_t source_y,
+                 std::uint32_t rop) override;
+    int get_di_bits(Handle dc, Handle bitmap, std::uint32_t start, std::uint32_t lines,
+                    std::span<std::uint8_t> bits, BitmapInfoHeader& info,
+                    std::uint32_t usage) override;
+    bool delete_object(Handle object) override;
+    bool delete_dc(Handle dc) override;
+
+    // --- child processes (win32_process.cpp) ---
+    std::optional<std::string> search_path(const std::string& file_name) override;
+    ChildStart start_child_process(const ChildProcessSpec& spec) override;
+    ChildStatus check_child_exit(Handle child) override;
+    bool terminate_child_tree(Handle child) override;
+    bool wait_child_exit(Handle child) override;
+    ChildOutput collect_child_output(Handle child, std::uint32_t grace_ms) override;
+    void close_child_process(Handle child) override;
+
+    // --- input actions (win32_overlay.cpp, win32_clipboard.cpp, win32_ime.cpp) ---
+    bool start_detached_thread(std::function<void()> body) override;
+    std::optional<Handle> get_module_handle() override;
+    std::optional<std::string> format_system_message(std::uint32_t code) override;
+    std::uint16_t register_overlay_class(const std::string& class_name, Handle instance) override;
+    Handle create_window_ex(const CreateWindowSpec& spec) override;
+    bool set_layered_window_attributes(Handle window, std::uint32_t color_key, std::uint8_t alpha,
+                                       std::uint32_t flags) override;
+    bool show_window(Handle window, int command) override;
+    bool update_window(Handle window) override;
+    bool destroy_window(Handle window) override;
+
+    bool open_clipboard(Handle owner) override;
+    bool close_clipboard() override;
+    bool empty_clipboard() override;
+    std::uint32_t enum_clipboard_formats(std::uint32_t format) override;
+    Handle get_clipboard_data(std::uint32_t format) override;
+    Handle set_clipboard_data(std::uint32_t format, Handle memory) override;
+    std::uint32_t register_clipboard_format(const std::string& name) override;
+    Handle global_alloc(std::uint32_t flags, std::size_t bytes) override;
+    std::size_t global_size(Handle memory) override;
+    void* global_lock(Handle memory) override;
+    bool global_unlock(Handle memory) override;
+    Handle global_free(Handle memory) override;
+
+    Handle get_foreground_window() override;
+    Handle imm_get_context(Handle window) override;
+    bool imm_get_open_status(Handle context) override;
+    bool imm_release_context(Handle window, Handle context) override;
+    std::optional<GuiThreadInfo> get_gui_thread_info(std::uint32_t thread_id) override;
+    Handle imm_get_default_ime_wnd(Handle window) override;
+    std::optional<std::uint64_t> send_message_timeout(Handle window, std::uint32_t message,
+                                                      std::uint64_t wparam, std::int64_t lparam,
+                                                      std::uint32_t flags,
+                                                      std::uint32_t timeout_ms) override;
+};
+
+// The command line CreateProcessW receives for `program` and `arguments`:
+// each quoted so that CommandLineToArgvW gives them back unchanged.
+std::u16string win32_quote_command_line(const std::string& program,
+                                        const std::vector<std::string>& arguments);
+
+// The process-wide instance the executable installs.
+Win32Platform& win32_platform();
+
+}  // namespace cua_actions::windows

@@ -1,0 +1,68 @@
+// Process entry of zelto-cua.exe: read the request from standard input,
+// dispatch it, write one result line and exit with the intake status.
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "cua_actions/dispatch.h"
+#include "cua_actions/windows/win32_platform.h"
+#include "main/intake.h"
+
+namespace {
+
+// Everything on standard input, or nothing when reading failed. A process
+// started without a standard input handle reads as empty input.
+std::optional<std::string> read_standard_input() {
+    HANDLE handle = ::GetStdHandle(STD_INPUT_HANDLE);
+    std::string input;
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return input;
+    }
+    char buffer[64 * 1024];
+    while (true) {
+        DWORD read = 0;
+        if (!::ReadFile(handle, buffer, sizeof(buffer), &read, nullptr)) {
+            const DWORD error = ::GetLastError();
+            // The writer closing its end of a pipe is the ordinary end of input.
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) {
+                return input;
+            }
+            return std::nullopt;
+        }
+        if (read == 0) {
+            return input;
+        }
+        input.append(buffer, read);
+    }
+}
+
+// Writes the result line as bytes (no text-mode CR LF). Without a standard
+// output handle the line is dropped; a failed write ends the process abnormally.
+void write_result_line(const std::string& line) {
+    HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    std::size_t offset = 0;
+    while (offset < line.size()) {
+        DWORD written = 0;
+        if (!::WriteFile(handle, line.data() + offset, static_cast<DWORD>(line.size() - offset),
+                         &written, nullptr) ||
+            written == 0) {
+            ::ExitProcess(3);
+        }
+        offset += written;
+    }
+}
+
+}  // namespace
+
+int main() {
+    cua_actions::windows::set_platform(&cua_actions::windows::win32_platform());
+    const cua_entry::IntakeOutcome outcome =
+        cua_entry::handle_request(read_standard_input(), cua_actions::dispatch);
+    write_result_line(outcome.line);
+    return outcome.exit_status;
+}

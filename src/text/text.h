@@ -1,0 +1,49 @@
+// The shared text rules: whitespace trimming, case folding for matching, UTF-8 and UTF-16
+// conversion, and base64. Every function takes bytes as they arrive (UTF-8 that may be invalid)
+// and never fails on bad input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+// Strips Unicode White_Space characters (space, tab, CR, LF, NBSP, U+3000, ...) from both ends.
+// U+FEFF and zero-width characters are not whitespace; invalid bytes are kept as they are.
+std::string trim(std::string_view s);
+
+// Full Unicode lower-case mapping with the root locale: "İ" -> "i̇", "ΟΔΟΣ" -> "οδος".
+// Invalid UTF-8 comes back as U+FFFD (maximal subpart rule, as in utf8_to_utf16).
+std::string to_lower(std::string_view s);
+
+// Lower-cases A-Z only; every other byte is unchanged.
+std::string ascii_lower(std::string_view s);
+
+// Strict: rejects overlong forms, surrogates (U+D800-DFFF) and values above U+10FFFF.
+bool is_valid_utf8(std::string_view s);
+
+// Each maximal invalid subpart becomes one U+FFFD: E2 82 41 -> U+FFFD 'A', F0 80 -> two U+FFFD.
+std::u16string utf8_to_utf16(std::string_view s);
+
+// Unpaired surrogates become U+FFFD.
+std::string utf16_to_utf8(std::u16string_view s);
+
+// Unicode scalar values; each maximal invalid subpart counts as one.
+std::size_t utf8_char_count(std::string_view s);
+
+// The first max_chars characters (counted as utf8_char_count does), never splitting one.
+// Invalid bytes inside the prefix are kept as they are.
+std::string utf8_prefix(std::string_view s, std::size_t max_chars);
+
+// Standard alphabet, padded with '='.
+std::string base64_encode(std::string_view bytes);
+std::string base64_encode(const std::uint8_t* data, std::size_t size);
+
+// Strict: standard alphabet, length a multiple of 4, '=' only as final padding, unused bits
+// zero, no whitespace. std::nullopt for anything else.
+std::optional<std::string> base64_decode(std::string_view encoded);
+
+}  // namespace text

@@ -1,0 +1,161 @@
+"""End-to-end harness: the real zelto-cua.exe under Wine on an Xvfb desktop.
+
+One desktop per test run (scripts/desktop.sh brings it up once). Results are
+read up to the line feed or until the Wine process exits, never until a pipe's
+end of file: programs an action starts may hold the pipe open for ever.
+"""
+
+import json
+import os
+import subprocess
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("ZELTO_E2E_BUILD", ROOT / "build" / "windows-cross"))
+EXE = BUILD / "zelto-cua.exe"
+PROBE = BUILD / "tests" / "e2e" / "zelto-probe.exe"
+
+_desktop_env = None
+_desktop_lock = threading.Lock()
+
+
+def desktop_env():
+    """Starts (once) and returns the environment of the headless desktop."""
+    global _desktop_env
+    with _desktop_lock:
+        if _desktop_env is None:
+            env = dict(os.environ)
+            env.setdefault("ZELTO_WINEPREFIX", str(BUILD / "wineprefix"))
+            env.setdefault("ZELTO_TOOLS_DIR", str(BUILD / "tests" / "e2e" / "tools"))
+            out = subprocess.run(
+                ["bash", str(ROOT / "scripts" / "desktop.sh"), "start"],
+                env=env, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                timeout=300,
+            ).stdout.decode()
+            for token in out.replace("export ", "").split():
+                key, _, value = token.partition("=")
+                env[key] = value
+            _desktop_env = env
+        return dict(_desktop_env)
+
+
+def wine_prefix():
+    return Path(desktop_env()["WINEPREFIX"])
+
+
+@dataclass
+class Result:
+    stdout: bytes
+    exit_status: int
+    stderr: bytes
+
+    @property
+    def json(self):
+        return json.loads(self.stdout.decode("utf-8"))
+
+
+def _pump(stream, sink, done_on_newline=None):
+    while True:
+        chunk = stream.read1(65536) if hasattr(stream, "read1") else stream.read(65536)
+        if not chunk:
+            return
+        sink.extend(chunk)
+        if done_on_newline is not None and b"\n" in chunk:
+            done_on_newline.set()
+
+
+def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0):
+    """Runs a Windows program under Wine; returns (stdout, status, stderr)."""
+    full_env = desktop_env()
+    if env:
+        full_env.update(env)
+    process = subprocess.Popen(
+        ["wine", *[str(a) for a in args]], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE, env=full_env, start_new_session=True,
+    )
+    out, err = bytearray(), bytearray()
+    threads = [
+        threading.Thread(target=_pump, args=(process.stdout, out), daemon=True),
+        threading.Thread(target=_pump, args=(process.stderr, err), daemon=True),
+    ]
+    for thread in threads:
+        thread.start()
+    try:
+        if stdin_bytes:
+            process.stdin.write(stdin_bytes)
+        process.stdin.close()
+    except BrokenPipeError:
+        pass
+    try:
+        status = process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise
+    # Whatever the process wrote is in the pipes by now; do not wait for EOF.
+    deadline = time.monotonic() + grace
+    for thread in threads:
+        thread.join(max(0.0, deadline - time.monotonic()))
+    return bytes(out), status, bytes(err)
+
+
+def run_action(request, env=None, timeout=60):
+    """Sends one request (str or bytes) to zelto-cua.exe; returns its Result."""
+    data = request.encode("utf-8") if isinstance(request, str) else request
+    out, status, err = run_program([EXE], data, env=env, timeout=timeout)
+    return Result(out, status, err)
+
+
+def x_pointer():
+    """The pointer position as the X server reports it."""
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=desktop_env(),
+                         stdout=subprocess.PIPE, check=True).stdout.decode()
+    values = dict(line.split("=", 1) for line in out.split())
+    return int(values["X"]), int(values["Y"])
+
+
+class Probe:
+    """The probe application's window; records the messages it receives."""
+
+    def __init__(self, log_path, rect=(100, 100, 640, 480), seconds=60):
+        self.log_path = Path(log_path)
+        self.log_path.unlink(missing_ok=True)
+        x, y, w, h = rect
+        self.process = subprocess.Popen(
+            ["wine", str(PROBE), "window", self._windows_path(self.log_path),
+             str(x), str(y), str(w), str(h), str(seconds)],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            env=desktop_env(), start_new_session=True,
+        )
+        self.wait_for(lambda m: m["msg"] == "ready", timeout=30)
+
+    @staticmethod
+    def _windows_path(path):
+        return "Z:" + str(path).replace("/", "\\")
+
+    def messages(self):
+        if not self.log_path.exists():
+            return []
+        lines = self.log_path.read_text(encoding="utf-8").splitlines()
+        return [json.loads(line) for line in lines if line.strip()]
+
+    def wait_for(self, predicate, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for message in self.messages():
+                if predicate(message):
+                    return message
+            time.sleep(0.05)
+        raise AssertionError(f"probe never logged the expected message: {self.messages()[-5:]}")
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=10)
+
+
+def top_windows():
+    out, _, _ = run_program([PROBE, "windows"])
+    return [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]

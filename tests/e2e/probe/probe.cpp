@@ -1,0 +1,214 @@
+// Test-only probe application for the end-to-end tier. It shows what reaches
+// a real window under Wine, so every action's effect is observed, not assumed.
+//
+//   zelto-probe.exe window <log> [x y w h] [seconds]  open a window and record every
+//       mouse, wheel, key and character message as one JSON line in <log>
+//   zelto-probe.exe cursor                            print the cursor position "x y"
+//   zelto-probe.exe windows                           print visible top-level windows
+//
+// Log lines are flushed at once so a test can read them while the window lives.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+FILE* g_log = nullptr;
+
+std::string utf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1) {
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), size, nullptr, nullptr);
+    }
+    return result;
+}
+
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof(buffer), "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+void log_line(const std::string& line) {
+    if (g_log != nullptr) {
+        std::fputs((line + "\n").c_str(), g_log);
+        std::fflush(g_log);
+    }
+}
+
+void log_window_state(HWND window, const char* event) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    char buffer[256];
+    std::snprintf(buffer, sizeof(buffer),
+                  "{\"msg\":\"%s\",\"hwnd\":%llu,\"rect\":[%ld,%ld,%ld,%ld],\"foreground\":%s,"
+                  "\"zoomed\":%s}",
+                  event, static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)), rect.left,
+                  rect.top, rect.right, rect.bottom, GetForegroundWindow() == window ? "true" : "false",
+                  IsZoomed(window) ? "true" : "false");
+    log_line(buffer);
+}
+
+void log_mouse(const char* name, HWND window, LPARAM lparam, int wheel) {
+    POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    if (wheel == 0) {
+        ClientToScreen(window, &point);  // wheel messages already carry screen coordinates
+    }
+    char buffer[160];
+    std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"%s\",\"x\":%ld,\"y\":%ld,\"wheel\":%d}", name,
+                  point.x, point.y, wheel);
+    log_line(buffer);
+}
+
+void log_key(const char* name, WPARAM wparam, LPARAM lparam) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"%s\",\"vk\":%u,\"extended\":%s}", name,
+                  static_cast<unsigned>(wparam), (lparam & (1 << 24)) ? "true" : "false");
+    log_line(buffer);
+}
+
+LRESULT CALLBACK probe_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_LBUTTONDOWN: log_mouse("lbuttondown", window, lparam, 0); return 0;
+        case WM_LBUTTONUP: log_mouse("lbuttonup", window, lparam, 0); return 0;
+        case WM_RBUTTONDOWN: log_mouse("rbuttondown", window, lparam, 0); return 0;
+        case WM_RBUTTONUP: log_mouse("rbuttonup", window, lparam, 0); return 0;
+        case WM_MOUSEMOVE: log_mouse("mousemove", window, lparam, 0); return 0;
+        case WM_MOUSEWHEEL:
+            log_mouse("mousewheel", window, lparam, GET_WHEEL_DELTA_WPARAM(wparam));
+            return 0;
+        case WM_KEYDOWN: log_key("keydown", wparam, lparam); return 0;
+        case WM_KEYUP: log_key("keyup", wparam, lparam); return 0;
+        case WM_SYSKEYDOWN: log_key("syskeydown", wparam, lparam); return 0;
+        case WM_SYSKEYUP: log_key("syskeyup", wparam, lparam); return 0;
+        case WM_CHAR: {
+            char buffer[64];
+            std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"char\",\"unit\":%u}", static_cast<unsigned>(wparam));
+            log_line(buffer);
+            return 0;
+        }
+        case WM_TIMER:
+            log_window_state(window, "state");
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+int run_window(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        return 2;
+    }
+    g_log = _wfopen(argv[2], L"ab");
+    if (g_log == nullptr) {
+        return 3;
+    }
+    int x = 100, y = 100, width = 640, height = 480, seconds = 60;
+    if (argc >= 7) {
+        x = _wtoi(argv[3]);
+        y = _wtoi(argv[4]);
+        width = _wtoi(argv[5]);
+        height = _wtoi(argv[6]);
+    }
+    if (argc >= 8) {
+        seconds = _wtoi(argv[7]);
+    }
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = probe_proc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    window_class.lpszClassName = L"ZeltoProbeWindow";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", WS_OVERLAPPEDWINDOW,
+                                  x, y, width, height, nullptr, nullptr, window_class.hInstance, nullptr);
+    if (window == nullptr) {
+        return 4;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    log_window_state(window, "ready");
+    SetTimer(window, 1, 500, nullptr);
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    MSG message;
+    while (GetTickCount() < deadline) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                std::fclose(g_log);
+                return 0;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    std::fclose(g_log);
+    return 0;
+}
+
+int print_cursor() {
+    POINT point{};
+    if (!GetCursorPos(&point)) {
+        return 1;
+    }
+    std::printf("%ld %ld\n", point.x, point.y);
+    return 0;
+}
+
+BOOL CALLBACK print_window(HWND window, LPARAM) {
+    if (!IsWindowVisible(window)) {
+        return TRUE;
+    }
+    wchar_t title[512] = {};
+    wchar_t class_name[256] = {};
+    GetWindowTextW(window, title, 512);
+    GetClassNameW(window, class_name, 256);
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    std::printf("{\"title\":%s,\"class\":%s,\"rect\":[%ld,%ld,%ld,%ld],\"exstyle\":%lu}\n",
+                json_string(utf8(title)).c_str(), json_string(utf8(class_name)).c_str(), rect.left,
+                rect.top, rect.right, rect.bottom,
+                static_cast<unsigned long>(GetWindowLongW(window, GWL_EXSTYLE)));
+    return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    SetProcessDPIAware();
+    if (argc < 2) {
+        return 2;
+    }
+    const std::wstring mode = argv[1];
+    if (mode == L"window") {
+        return run_window(argc, argv);
+    }
+    if (mode == L"cursor") {
+        return print_cursor();
+    }
+    if (mode == L"windows") {
+        EnumWindows(print_window, 0);
+        std::fflush(stdout);
+        return 0;
+    }
+    return 2;
+}

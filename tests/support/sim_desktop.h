@@ -1,0 +1,362 @@
+#pragma once
+// A simulated Windows desktop behind the platform cut: state, not call counts.
+// Virtual time advances only through sleep_ms, so tests assert exact delays and
+// run instantly. Every operation can be told to fail.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cua_actions/windows/platform.h"
+
+namespace sim {
+
+using cua_actions::windows::Handle;
+using cua_actions::windows::InputRecord;
+using cua_actions::windows::MonitorInfo;
+using cua_actions::windows::Point;
+using cua_actions::windows::Rect;
+
+struct SimMonitor {
+    Rect rect;
+    std::uint32_t flags = 0;
+    bool info_fails = false;  // GetMonitorInfoW refuses this monitor
+};
+
+// What reached the desktop, in order, stamped with virtual milliseconds.
+struct SimEvent {
+    enum class Kind { cursor, input };
+    Kind kind = Kind::cursor;
+    std::uint64_t at_ms = 0;
+    Point cursor;        // Kind::cursor: where SetCursorPos put it
+    InputRecord input;   // Kind::input: one record of a SendInput call
+    std::size_t batch = 0;  // index of the SendInput call the record came with
+};
+
+// Switches that make one operation fail.
+struct SimFailures {
+    bool set_process_dpi_aware = false;
+    std::uint32_t dpi_error_code = 0;  // GetLastError after the failed DPI call
+    bool set_cursor_pos = false;
+    bool send_input = false;  // accepts nothing
+    // Accepts at most this many records of each call (the rest is dropped).
+    std::optional<std::size_t> send_input_accepts;
+};
+
+// --- child processes ---------------------------------------------------------
+// What one scripted child does once started.
+struct SimChildScript {
+    std::optional<std::uint64_t> exits_after_ms = 0;  // virtual time; nullopt: never by itself
+    std::uint32_t exit_code = 0;
+    std::string out;  // bytes written to standard output
+    std::string err;  // bytes written to standard error
+    // Something the child started keeps the pipes' write ends: end-of-file
+    // never comes, so collecting runs into the grace period.
+    bool pipes_held = false;
+};
+
+struct SimChild {
+    Handle handle = 0;
+    cua_actions::windows::ChildProcessSpec spec;
+    SimChildScript script;
+    std::uint64_t started_ms = 0;
+    std::optional<std::uint64_t> terminated_ms;  // when the tree was terminated
+    int exit_checks = 0;
+    int waits = 0;
+    int collects = 0;
+    bool closed = false;
+};
+
+struct SimChildFailures {
+    std::optional<std::string> start;    // CreateProcessW fails with this text
+    std::optional<std::string> check;    // the exit check fails with this text
+    std::optional<std::string> collect;  // collecting fails with this text
+    bool terminate = false;              // TerminateJobObject refuses
+};
+
+// --- input actions: threads, overlay window, clipboard, input method ----------
+// Fails every call, or only the listed calls of one operation (0-based).
+struct SimFailPlan {
+    bool always = false;
+    std::set<std::size_t> calls;
+    std::size_t seen = 0;
+    bool next() {
+        const std::size_t index = seen++;
+        return always || calls.count(index) != 0;
+    }
+};
+
+struct SimOverlayWindow {
+    Handle handle = 0;
+    cua_actions::windows::CreateWindowSpec spec;
+    std::uint64_t created_ms = 0;
+    std::optional<std::uint64_t> shown_ms;
+    int show_command = -1;
+    bool layered = false;  // SetLayeredWindowAttributes succeeded
+    std::uint32_t color_key = 0;
+    std::uint8_t alpha = 0;
+    std::uint32_t layered_flags = 0;
+    int paints = 0;  // UpdateWindow paints a shown window once
+    std::optional<std::uint64_t> destroyed_ms;
+};
+
+// Each set value makes the operation fail with that error code.
+struct SimOverlayFailures {
+    std::optional<std::uint32_t> start_thread;
+    std::optional<std::uint32_t> get_module_handle;
+    std::optional<std::uint32_t> register_class;
+    std::optional<std::uint32_t> create_window;
+    std::optional<std::uint32_t> set_layered;
+    bool destroy_window = false;
+};
+
+struct SimClipboardEntry {
+    std::uint32_t format = 0;
+    Handle data = 0;
+};
+
+struct SimGlobalBlock {
+    std::vector<std::byte> bytes;
+    int locks = 0;
+    bool owned_by_clipboard = false;
+};
+
+struct SimClipboardFailures {
+    SimFailPlan open;  // another program holds the clipboard
+    SimFailPlan empty;
+    SimFailPlan set;
+    SimFailPlan alloc;
+    SimFailPlan lock;
+    SimFailPlan register_format;
+};
+
+// A window's input-method state. Only windows of our own process hand out an
+// input context; others answer through their default IME window.
+struct SimImeWindow {
+    bool own_process = false;
+    bool open = false;
+    bool has_default_ime_window = true;
+    bool hung = false;  // its thread does not answer messages
+};
+
+// --- screen capture ------------------------------------------------------------
+// The screen's pixels: a BGRX frame (rows top-down) placed at left, top of the
+// virtual screen; everything outside it reads as black.
+struct SimFrame {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> bgrx;
+};
+
+// One live GDI object of the handle table.
+struct SimGdiObject {
+    enum class Kind { screen_dc, memory_dc, bitmap };
+    Kind kind = Kind::bitmap;
+    Handle selected = 0;  // memory_dc: the object selected into it
+    std::int32_t width = 0;   // bitmap
+    std::int32_t height = 0;  // bitmap
+    std::vector<std::uint8_t> bgrx;  // bitmap pixels, rows top-down
+};
+
+struct SimCaptureFailures {
+    bool get_dc = false;
+    bool create_compatible_dc = false;
+    bool create_compatible_bitmap = false;
+    bool select_object = false;
+    bool bit_blt = false;
+    bool get_di_bits = false;
+};
+
+// The bitmap every new memory context starts with, as on Windows: shared,
+// never deleted, not in the handle table.
+inline constexpr Handle kSimStockBitmap = 0xB17;
+
+class SimDesktop final : public cua_actions::windows::Platform {
+public:
+    SimDesktop();  // one 1920x1080 primary monitor, cursor at 0,0, t = 0
+
+    // --- state the tests arrange and inspect (guard with lock() if threads run) ---
+    std::vector<SimMonitor> monitors;
+    int screen_cx = 1920;  // SM_CXSCREEN
+    int screen_cy = 1080;  // SM_CYSCREEN
+    Point cursor;
+    std::vector<SimEvent> events;
+    std::map<std::string, std::string> environment;
+    SimFailures fail;
+    std::uint64_t now_ns = 0;
+    int dpi_calls = 0;
+    std::size_t send_input_calls = 0;
+    std::vector<std::string> stderr_lines;
+
+    // --- child processes (sim_process.cpp) ---
+    // file name -> full path, what search_path finds on PATH
+    std::map<std::string, std::string> path_programs;
+    // Scripts for the next children, consumed in start order; a child started
+    // with none left exits at once without output.
+    std::vector<SimChildScript> child_scripts;
+    std::vector<SimChild> children;  // every child started, in order
+    SimChildFailures child_fail;
+    // The live children: started, not closed.
+    std::size_t open_children() const;
+
+    // --- screen capture (sim_capture.cpp) ---
+    SimFrame screen_frame;
+    std::map<Handle, SimGdiObject> gdi_objects;  // live objects: a leak stays here
+    std::vector<std::string> gdi_calls;          // each call with its arguments, in order
+    SimCaptureFailures capture_fail;
+    Handle next_gdi_handle = 0x1000;
+
+    // --- input actions (sim_overlay.cpp, sim_clipboard.cpp, sim_ime.cpp) ---
+    // Threads started but not run yet; run_pending_threads runs them in order
+    // on the caller's thread, so their sleeps advance the virtual clock.
+    std::vector<std::function<void()>> pending_threads;
+    std::size_t threads_started = 0;
+    void run_pending_threads();
+    Handle module_handle = 0x400000;
+    std::map<std::string, Handle> registered_classes;  // class name -> instance
+    std::size_t register_class_calls = 0;
+    std::vector<SimOverlayWindow> overlay_windows;
+    SimOverlayFailures overlay_fail;
+
+    // The clipboard in the order its formats were set, and every global
+    // memory block alive. A handle in `clipboard` that is not in
+    // `global_blocks` stands for a non-memory handle such as a bitmap.
+    std::vector<SimClipboardEntry> clipboard;
+    std::map<Handle, SimGlobalBlock> global_blocks;
+    std::map<std::string, std::uint32_t> clipboard_format_names;
+    bool clipboard_open = false;
+    std::size_t clipboard_opens = 0;  // successful OpenClipboard calls
+    SimClipboardFailures clipboard_fail;
+    // Misuse a real clipboard would punish (freeing a block the clipboard
+    // owns, calls while the clipboard is closed, ...); tests expect none.
+    std::vector<std::string> clipboard_misuse;
+    // Puts a format on the clipboard as another program would.
+    void put_clipboard_bytes(std::uint32_t format, std::vector<std::byte> bytes);
+    void put_clipboard_text(std::u16string_view text);  // format 13, zero-terminated
+    void put_clipboard_non_memory(std::uint32_t format);  // e.g. a bitmap handle
+    // format -> bytes of every memory format, in clipboard order.
+    std::vector<std::pair<std::uint32_t, std::vector<std::byte>>> clipboard_contents() const;
+    // Blocks neither freed nor owned by the clipboard: leaks.
+    std::size_t leaked_global_blocks() const;
+
+    Handle foreground_window = 0;
+    std::optional<cua_actions::windows::GuiThreadInfo> foreground_thread_info;
+    std::map<Handle, SimImeWindow> ime_windows;
+    int ime_contexts_held = 0;  // ImmGetContext without ImmReleaseContext yet
+    std::vector<Handle> ime_queries;  // default IME windows asked for their open status
+    Handle next_input_handle = 0x100000;  // counter behind the handles handed out above
+
+    std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
+    std::uint64_t now_ms() const { return now_ns / 1'000'000; }
+    // The input records sent so far, without the cursor moves.
+    std::vector<InputRecord> inputs() const;
+
+    // --- Platform ---
+    void sleep_ms(std::uint32_t ms) override;
+    std::chrono::nanoseconds monotonic_now() override;
+
+    bool set_process_dpi_aware() override;
+    std::uint32_t get_last_error() override;
+    std::vector<Handle> enum_display_monitors() override;
+    std::optional<MonitorInfo> get_monitor_info(Handle monitor) override;
+    int get_system_metrics(int index) override;
+
+    bool set_cursor_pos(std::int32_t x, std::int32_t y) override;
+    std::optional<Point> get_cursor_pos() override;
+    std::uint32_t send_input(std::span<const InputRecord> records) override;
+
+    std::optional<std::string> get_env(const std::string& name) override;
+
+    void write_stderr_line(std::string_view line) override;
+
+    // --- child processes (sim_process.cpp) ---
+    std::optional<std::string> search_path(const std::string& file_name) override;
+    cua_actions::windows::ChildStart start_child_process(
+        const cua_actions::windows::ChildProcessSpec& spec) override;
+    cua_actions::windows::ChildStatus check_child_exit(Handle child) override;
+    bool terminate_child_tree(Handle child) override;
+    bool wait_child_exit(Handle child) override;
+    cua_actions::windows::ChildOutput collect_child_output(Handle child,
+                                                          std::uint32_t grace_ms) override;
+    void close_child_process(Handle child) override;
+
+    // --- screen capture (sim_capture.cpp) ---
+    Handle get_dc(Handle window) override;
+    bool release_dc(Handle window, Handle dc) override;
+    Handle create_compatible_dc(Handle dc) override;
+    Handle create_compatible_bitmap(Handle dc, std::int32_t width, std::int32_t height) override;
+    Handle select_object(Handle dc, Handle object) override;
+    bool bit_blt(Handle dest, std::int32_t x, std::int32_t y, std::int32_t width,
+                 std::int32_t height, Handle source, std::int32_t source_x, std::int32_t source_y,
+                 std::uint32_t rop) override;
+    int get_di_bits(Handle dc, Handle bitmap, std::uint32_t start, std::uint32_t lines,
+                    std::span<std::uint8_t> bits, cua_actions::windows::BitmapInfoHeader& info,
+                    std::uint32_t usage) override;
+    bool delete_object(Handle object) override;
+    bool delete_dc(Handle dc) override;
+
+    // --- input actions (sim_overlay.cpp, sim_clipboard.cpp, sim_ime.cpp) ---
+    bool start_detached_thread(std::function<void()> body) override;
+    std::optional<Handle> get_module_handle() override;
+    std::optional<std::string> format_system_message(std::uint32_t code) override;
+    std::uint16_t register_overlay_class(const std::string& class_name, Handle instance) override;
+    Handle create_window_ex(const cua_actions::windows::CreateWindowSpec& spec) override;
+    bool set_layered_window_attributes(Handle window, std::uint32_t color_key, std::uint8_t alpha,
+                                       std::uint32_t flags) override;
+    bool show_window(Handle window, int command) override;
+    bool update_window(Handle window) override;
+    bool destroy_window(Handle window) override;
+
+    bool open_clipboard(Handle owner) override;
+    bool close_clipboard() override;
+    bool empty_clipboard() override;
+    std::uint32_t enum_clipboard_formats(std::uint32_t format) override;
+    Handle get_clipboard_data(std::uint32_t format) override;
+    Handle set_clipboard_data(std::uint32_t format, Handle memory) override;
+    std::uint32_t register_clipboard_format(const std::string& name) override;
+    Handle global_alloc(std::uint32_t flags, std::size_t bytes) override;
+    std::size_t global_size(Handle memory) override;
+    void* global_lock(Handle memory) override;
+    bool global_unlock(Handle memory) override;
+    Handle global_free(Handle memory) override;
+
+    Handle get_foreground_window() override;
+    Handle imm_get_context(Handle window) override;
+    bool imm_get_open_status(Handle context) override;
+    bool imm_release_context(Handle window, Handle context) override;
+    std::optional<cua_actions::windows::GuiThreadInfo> get_gui_thread_info(
+        std::uint32_t thread_id) override;
+    Handle imm_get_default_ime_wnd(Handle window) override;
+    std::optional<std::uint64_t> send_message_timeout(Handle window, std::uint32_t message,
+                                                      std::uint64_t wparam, std::int64_t lparam,
+                                                      std::uint32_t flags,
+                                                      std::uint32_t timeout_ms) override;
+
+private:
+    std::recursive_mutex mutex_;
+    std::uint32_t last_error_ = 0;
+};
+
+// Installs a fresh SimDesktop as the active platform for one test's lifetime.
+class ScopedSimDesktop {
+public:
+    ScopedSimDesktop();
+    ~ScopedSimDesktop();
+    ScopedSimDesktop(const ScopedSimDesktop&) = delete;
+    ScopedSimDesktop& operator=(const ScopedSimDesktop&) = delete;
+
+    SimDesktop* operator->() { return &desktop_; }
+    SimDesktop& operator*() { return desktop_; }
+
+private:
+    SimDesktop desktop_;
+};
+
+}  // namespace sim

@@ -1,0 +1,116 @@
+#include "main/intake.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace cua_entry {
+namespace {
+
+struct Call {
+    std::string action;
+    nlohmann::json params;
+};
+
+// Records what reaches the dispatcher and answers with a fixed result.
+class RecordingDispatcher {
+public:
+    nlohmann::json answer = {{"ok", true}};
+    std::vector<Call> calls;
+
+    Dispatcher as_function() {
+        return [this](const std::string& action, const nlohmann::json& params) {
+            calls.push_back(Call{action, params});
+            return answer;
+        };
+    }
+};
+
+struct IntakeCase {
+    std::string input;
+    std::string line;
+};
+
+TEST(Intake, FailuresGiveTheirLineAndStatusOne) {
+    const IntakeCase cases[] = {
+        {"", R"({"error":"No input received on stdin","ok":false})"},
+        {" \t\r\n\n\xE3\x80\x80\n", R"({"error":"No input received on stdin","ok":false})"},
+        {"{\"action\":\"move\"}\n\xFF", R"({"error":"Failed to read stdin","ok":false})"},
+        {"{\n  \"action\": \"move\"\n}",
+         R"({"error":"Invalid request JSON: EOF while parsing an object at line 1 column 1","ok":false})"},
+        {"\xEF\xBB\xBF{\"action\":\"move\"}",
+         R"({"error":"Invalid request JSON: expected value at line 1 column 1","ok":false})"},
+        {R"({"action":"a"} {"action":"b"})",
+         R"({"error":"Invalid request JSON: trailing characters at line 1 column 16","ok":false})"},
+        {R"({"action":""})", R"({"error":"Missing action in request","ok":false})"},
+        {R"({"action":5})", R"({"error":"Missing action in request","ok":false})"},
+        {R"([])", R"({"error":"Missing action in request","ok":false})"},
+        {R"("screenshot")", R"({"error":"Missing action in request","ok":false})"},
+        {R"({"params":{}})", R"({"error":"Missing action in request","ok":false})"},
+    };
+    for (const IntakeCase& c : cases) {
+        RecordingDispatcher dispatcher;
+        const IntakeOutcome outcome = handle_request(c.input, dispatcher.as_function());
+        EXPECT_EQ(outcome.line, c.line + "\n") << c.input;
+        EXPECT_EQ(outcome.exit_status, 1) << c.input;
+        EXPECT_TRUE(dispatcher.calls.empty()) << c.input;
+    }
+    RecordingDispatcher dispatcher;
+    EXPECT_EQ(handle_request(std::nullopt, dispatcher.as_function()).line,
+              "{\"error\":\"Failed to read stdin\",\"ok\":false}\n");
+}
+
+TEST(Intake, FirstNonEmptyTrimmedLineIsTheRequest) {
+    RecordingDispatcher dispatcher;
+    const IntakeOutcome outcome = handle_request(
+        "\n  \r\n\t{\"action\":\" type\",\"params\":null,\"extra\":1}\r\n{\"action\":\"other\"}\n",
+        dispatcher.as_function());
+    EXPECT_EQ(outcome.exit_status, 0);
+    ASSERT_EQ(dispatcher.calls.size(), 1u);
+    EXPECT_EQ(dispatcher.calls[0].action, " type");
+    EXPECT_TRUE(dispatcher.calls[0].params.is_null());
+}
+
+TEST(Intake, ParamsPassThroughOrDefaultToEmptyObject) {
+    RecordingDispatcher dispatcher;
+    handle_request(R"({"action":"screenshot"})", dispatcher.as_function());
+    handle_request(R"({"action":"x","params":[1,"a"]})", dispatcher.as_function());
+    handle_request(R"({"action":"x","params":"s"})", dispatcher.as_function());
+    ASSERT_EQ(dispatcher.calls.size(), 3u);
+    EXPECT_EQ(dispatcher.calls[0].params, nlohmann::json::object());
+    EXPECT_EQ(dispatcher.calls[1].params, nlohmann::json::array({1, "a"}));
+    EXPECT_EQ(dispatcher.calls[2].params, "s");
+}
+
+TEST(Intake, ResultLineIsCompactSortedWithLineFeedAndStatusZeroEvenOnFailure) {
+    RecordingDispatcher dispatcher;
+    dispatcher.answer = {{"ok", false}, {"error", "x\"\\\x01/é"}, {"data", {{"b", 1.0}, {"a", nullptr}}}};
+    const IntakeOutcome outcome = handle_request(R"({"action":"a"})", dispatcher.as_function());
+    EXPECT_EQ(outcome.exit_status, 0);
+    EXPECT_EQ(outcome.line, "{\"data\":{\"a\":null,\"b\":1.0},\"error\":\"x\\\"\\\\\\u0001/é\",\"ok\":false}\n");
+}
+
+TEST(Intake, InvalidUtf8FromAnActionNeverBreaksTheLine) {
+    RecordingDispatcher dispatcher;
+    dispatcher.answer = {{"ok", true}, {"data", {{"title", std::string("a\xFF" "b")}}}};
+    const IntakeOutcome outcome = handle_request(R"({"action":"a"})", dispatcher.as_function());
+    EXPECT_EQ(outcome.line, "{\"data\":{\"title\":\"a\xEF\xBF\xBD" "b\"},\"ok\":true}\n");
+}
+
+TEST(Intake, DeepNestingAndLargeInputsFailCleanly) {
+    RecordingDispatcher dispatcher;
+    const std::string deep = "{\"action\":\"a\",\"params\":" + std::string(200, '[') + std::string(200, ']') + "}";
+    const IntakeOutcome deep_outcome = handle_request(deep, dispatcher.as_function());
+    EXPECT_EQ(deep_outcome.exit_status, 1);
+    EXPECT_NE(deep_outcome.line.find("recursion limit exceeded at line 1 column"), std::string::npos);
+
+    const std::string big(20 * 1024 * 1024, 'x');
+    const IntakeOutcome big_outcome = handle_request(big, dispatcher.as_function());
+    EXPECT_EQ(big_outcome.line,
+              "{\"error\":\"Invalid request JSON: expected value at line 1 column 1\",\"ok\":false}\n");
+    EXPECT_TRUE(dispatcher.calls.empty());
+}
+
+}  // namespace
+}  // namespace cua_entry
