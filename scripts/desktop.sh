@@ -33,9 +33,20 @@ start_detached() {
   echo $! >"$STATE/$name.pid"
 }
 
+# An X server already on that display must have the geometry we were asked for.
+check_geometry() {
+  local want="${SCREEN%x*}" have
+  have="$(xdpyinfo -display "$DISPLAY_NAME" | sed -n 's/^ *dimensions: *\([0-9]*x[0-9]*\) pixels.*/\1/p')"
+  if [ "$have" != "$want" ]; then
+    log "display $DISPLAY_NAME is $have, not $want: stop it or choose another ZELTO_DISPLAY"
+    return 1
+  fi
+}
+
 start_x() {
   if xdpyinfo -display "$DISPLAY_NAME" >/dev/null 2>&1; then
-    return 0
+    check_geometry
+    return
   fi
   log "starting Xvfb $DISPLAY_NAME ($SCREEN)"
   rm -f "/tmp/.X${DISPLAY_NAME#:}-lock"

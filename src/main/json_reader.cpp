@@ -119,7 +119,7 @@ class Reader {
   public:
     explicit Reader(std::string_view text) : text_(text) {}
 
-    bool read_document(nlohmann::json& out) {
+    bool read_whole_text(nlohmann::json& out) {
         skip_whitespace();
         if (!read_value(out))
             return false;
@@ -503,7 +503,7 @@ class Reader {
 JsonReadResult read_json(std::string_view text) {
     JsonReadResult result;
     Reader reader(text);
-    if (!reader.read_document(result.value)) {
+    if (!reader.read_whole_text(result.value)) {
         result.value = nullptr;
         result.error = reader.take_error();
     }

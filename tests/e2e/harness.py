@@ -7,6 +7,7 @@ end of file: programs an action starts may hold the pipe open for ever.
 
 import json
 import os
+import shlex
 import subprocess
 import threading
 import time
@@ -35,9 +36,10 @@ def desktop_env():
                 env=env, check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
                 timeout=300,
             ).stdout.decode()
-            for token in out.replace("export ", "").split():
-                key, _, value = token.partition("=")
-                env[key] = value
+            for token in shlex.split(out):
+                if token != "export":
+                    key, _, value = token.partition("=")
+                    env[key] = value
             _desktop_env = env
         return dict(_desktop_env)
 

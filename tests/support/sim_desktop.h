@@ -178,6 +178,69 @@ struct SimCaptureFailures {
 // never deleted, not in the handle table.
 inline constexpr Handle kSimStockBitmap = 0xB17;
 
+// --- application windows, shell and folders (sim_apps.cpp) ----------------------
+// One top-level window of another program. It exists from `appears_ms` on
+// (a launched program's window shows up some time after the launch).
+struct SimAppWindow {
+    Handle handle = 0;
+    std::u16string title;
+    bool visible = true;
+    std::uint32_t ex_style = 0;
+    std::uint32_t thread_id = 0;
+    std::uint32_t process_id = 0;
+    Rect rect;              // current outer rectangle
+    Rect restored_rect;     // where SW_RESTORE puts a maximized window back
+    bool minimized = false;
+    bool maximized = false;
+    std::uint64_t appears_ms = 0;
+    bool rect_fails = false;               // GetWindowRect refuses it
+    bool maximize_minimizes = false;  // SW_SHOWMAXIMIZED minimizes it instead
+};
+
+// What the shell does with one file name: accept it with `result` and
+// optionally open a window `window_after_ms` later.
+struct SimShellProgram {
+    std::int64_t result = 42;
+    std::optional<SimAppWindow> window;
+    std::uint64_t window_after_ms = 0;
+};
+
+struct SimShellCall {
+    std::string verb;
+    std::string file;
+    std::optional<std::string> parameters;
+    std::optional<std::string> directory;
+    int show_command = 0;
+    std::uint64_t at_ms = 0;
+};
+
+// One window-manager call made on an application window, in order.
+struct SimWindowCall {
+    std::string call;  // "show", "set_pos", "bring_to_top", "set_foreground", "set_focus"
+    Handle window = 0;
+    std::int64_t a = 0;  // show: command; set_pos: flags
+    Rect rect;           // set_pos: x, y, x + cx, y + cy
+    std::uint64_t at_ms = 0;
+};
+
+struct SimAttachCall {
+    std::uint32_t from = 0;
+    std::uint32_t to = 0;
+    bool attach = false;
+    std::uint64_t at_ms = 0;
+};
+
+struct SimFolderItem {
+    std::u16string name;
+    bool is_folder = false;
+    bool read_fails = false;  // the listing fails on this entry
+};
+
+struct SimFolder {
+    std::vector<SimFolderItem> items;  // in listing order
+    bool list_fails = false;
+};
+
 class SimDesktop final : public cua_actions::windows::Platform {
 public:
     SimDesktop();  // one 1920x1080 primary monitor, cursor at 0,0, t = 0
@@ -252,6 +315,28 @@ public:
     int ime_contexts_held = 0;  // ImmGetContext without ImmReleaseContext yet
     std::vector<Handle> ime_queries;  // default IME windows asked for their open status
     Handle next_input_handle = 0x100000;  // counter behind the handles handed out above
+
+    // --- application windows, shell and folders (sim_apps.cpp) ---
+    // Top-level application windows in Z order, topmost first.
+    std::vector<SimAppWindow> app_windows;
+    Handle next_app_window = 0x20000;
+    std::uint32_t current_thread_id = 1;
+    // SetForegroundWindow refuses while set; otherwise it succeeds only when
+    // nothing is in the foreground, the caller owns the foreground or its
+    // input is attached to the foreground thread.
+    bool foreground_locked = false;
+    std::set<std::pair<std::uint32_t, std::uint32_t>> attached_threads;
+    std::vector<SimAttachCall> attach_calls;
+    std::vector<SimWindowCall> window_calls;
+    std::map<std::string, SimShellProgram> shell_programs;  // by file, exactly
+    std::vector<SimShellCall> shell_calls;
+    std::map<std::u16string, SimFolder> folders;  // by full path
+    // Adds a window on top of the Z order; returns its handle.
+    Handle add_app_window(SimAppWindow window);
+    SimAppWindow* app_window(Handle handle);
+    // Adds `path` as a file (or a folder) with every missing parent folder.
+    void add_file(const std::u16string& path, bool is_folder = false);
+    void add_file(const std::string& path_utf8, bool is_folder = false);
 
     std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
     std::uint64_t now_ms() const { return now_ns / 1'000'000; }
@@ -338,6 +423,34 @@ public:
                                                       std::uint64_t wparam, std::int64_t lparam,
                                                       std::uint32_t flags,
                                                       std::uint32_t timeout_ms) override;
+
+    // --- application windows, shell and folders (sim_apps.cpp) ---
+    Handle get_top_window(Handle parent) override;
+    Handle get_window(Handle window, std::uint32_t command) override;
+    bool is_window_visible(Handle window) override;
+    cua_actions::windows::WindowText get_window_text(Handle window, int buffer_units) override;
+    std::int32_t get_window_long(Handle window, int index) override;
+    cua_actions::windows::WindowThreadProcess get_window_thread_process_id(Handle window) override;
+    std::optional<Rect> get_window_rect(Handle window) override;
+    bool is_iconic(Handle window) override;
+    bool is_zoomed(Handle window) override;
+    bool set_window_pos(Handle window, Handle insert_after, std::int32_t x, std::int32_t y,
+                        std::int32_t cx, std::int32_t cy, std::uint32_t flags) override;
+    bool set_foreground_window(Handle window) override;
+    bool bring_window_to_top(Handle window) override;
+    Handle set_focus(Handle window) override;
+    bool attach_thread_input(std::uint32_t attach_from, std::uint32_t attach_to,
+                             bool attach) override;
+    std::uint32_t get_current_thread_id() override;
+    std::int64_t shell_execute(Handle owner, const std::string& verb, const std::string& file,
+                               const std::optional<std::string>& parameters,
+                               const std::optional<std::string>& directory,
+                               int show_command) override;
+    std::optional<std::vector<cua_actions::windows::FolderEntry>> list_folder(
+        const std::u16string& path) override;
+    bool path_metadata_readable(const std::u16string& path) override;
+    // ShowWindow on an application window (show_window routes here).
+    bool show_app_window(SimAppWindow& window, int command);
 
 private:
     std::recursive_mutex mutex_;

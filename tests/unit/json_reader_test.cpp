@@ -181,9 +181,9 @@ TEST(JsonReaderValues, StringsAndStructure) {
               expected);
 }
 
-// Generated documents, some with one byte changed, must be accepted or refused exactly as
+// Generated inputs, some with one byte changed, must be accepted or refused exactly as
 // a conforming parser does, and read to the same value.
-TEST(JsonReaderRobustness, AgreesWithReferenceOnMutatedDocuments) {
+TEST(JsonReaderRobustness, AgreesWithReferenceOnMutatedInputs) {
     std::mt19937 rng(20240611);
     const std::string alphabet = "[]{},:\" \\u0aeE.-+19tfnlx";
     auto pick = [&](int n) { return static_cast<int>(rng() % n); };

@@ -29,6 +29,8 @@ public:
     // Arranges an environment variable as the outside world would.
     virtual void set_env(const std::string& name, const std::string& value) = 0;
     virtual void unset_env(const std::string& name) = 0;
+    // Wine refuses zero-size clipboard blocks that Windows accepts.
+    virtual bool runs_under_wine() const { return false; }
 };
 
 template <class Side>
@@ -189,7 +191,15 @@ TYPED_TEST_P(ClipboardContract, AnEmptyBlockCanBeSetAndEmptyingRemovesEverything
     const auto empty_block = this->os().global_alloc(cua_actions::windows::kGmemMoveable, 0);
     ASSERT_NE(empty_block, 0u);
     EXPECT_EQ(this->os().global_size(empty_block), 0u);
-    EXPECT_NE(this->os().set_clipboard_data(marker, empty_block), 0u);
+    if (this->side->runs_under_wine()) {
+        // Wine refuses the empty block (the typing code ignores that failure);
+        // mark the clipboard with a one-byte block instead so emptying is still checked.
+        EXPECT_EQ(this->os().set_clipboard_data(marker, empty_block), 0u);
+        this->os().global_free(empty_block);
+        EXPECT_NE(this->os().set_clipboard_data(marker, this->block_of("x")), 0u);
+    } else {
+        EXPECT_NE(this->os().set_clipboard_data(marker, empty_block), 0u);
+    }
     EXPECT_TRUE(this->os().close_clipboard());
 
     ASSERT_TRUE(this->os().open_clipboard(0));

@@ -193,6 +193,40 @@ struct BitmapInfoHeader {
     friend bool operator==(const BitmapInfoHeader&, const BitmapInfoHeader&) = default;
 };
 
+// --- application windows, shell and folders: types ------------------------------
+inline constexpr std::uint32_t kGwHwndNext = 2;           // GW_HWNDNEXT
+inline constexpr int kGwlExStyle = -20;                   // GWL_EXSTYLE
+inline constexpr int kSwShowNormal = 1;                   // SW_SHOWNORMAL
+inline constexpr int kSwShowMaximized = 3;                // SW_SHOWMAXIMIZED
+inline constexpr int kSwShow = 5;                         // SW_SHOW
+inline constexpr int kSwRestore = 9;                      // SW_RESTORE
+inline constexpr std::uint32_t kSwpNoSize = 0x0001;       // SWP_NOSIZE
+inline constexpr std::uint32_t kSwpNoMove = 0x0002;       // SWP_NOMOVE
+inline constexpr std::uint32_t kSwpNoZOrder = 0x0004;     // SWP_NOZORDER
+inline constexpr std::uint32_t kSwpShowWindow = 0x0040;   // SWP_SHOWWINDOW
+inline constexpr std::uint16_t kVkMenuKey = 0x12;         // VK_MENU (Alt)
+
+// GetWindowTextW into a buffer of `buffer_units`: the returned length (0 or
+// less: no title) and the units copied, without the terminating NUL.
+struct WindowText {
+    int length = 0;
+    std::u16string text;
+};
+
+// GetWindowThreadProcessId: the owning thread (0 when none) and process.
+struct WindowThreadProcess {
+    std::uint32_t thread_id = 0;
+    std::uint32_t process_id = 0;
+};
+
+// One entry of a folder listing (FindFirstFileExW / FindNextFileW). Paths stay
+// UTF-16 so callers can tell names that are not valid Unicode.
+struct FolderEntry {
+    bool read_failed = false;  // the listing could not read this entry
+    std::u16string path;       // folder path, a backslash, the entry's name
+    bool is_folder = false;    // links followed to what they name
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -324,6 +358,38 @@ public:
                             std::uint32_t usage) = 0;
     virtual bool delete_object(Handle object) = 0;
     virtual bool delete_dc(Handle dc) = 0;
+
+    // --- application windows, shell and folders ------------------------------------
+    virtual Handle get_top_window(Handle parent) = 0;                   // GetTopWindow
+    virtual Handle get_window(Handle window, std::uint32_t command) = 0;  // GetWindow
+    virtual bool is_window_visible(Handle window) = 0;
+    virtual WindowText get_window_text(Handle window, int buffer_units) = 0;
+    virtual std::int32_t get_window_long(Handle window, int index) = 0;  // GetWindowLongW
+    virtual WindowThreadProcess get_window_thread_process_id(Handle window) = 0;
+    virtual std::optional<Rect> get_window_rect(Handle window) = 0;
+    virtual bool is_iconic(Handle window) = 0;
+    virtual bool is_zoomed(Handle window) = 0;
+    virtual bool set_window_pos(Handle window, Handle insert_after, std::int32_t x,
+                                std::int32_t y, std::int32_t cx, std::int32_t cy,
+                                std::uint32_t flags) = 0;
+    virtual bool set_foreground_window(Handle window) = 0;
+    virtual bool bring_window_to_top(Handle window) = 0;
+    virtual Handle set_focus(Handle window) = 0;  // the previously focused window
+    virtual bool attach_thread_input(std::uint32_t attach_from, std::uint32_t attach_to,
+                                     bool attach) = 0;
+    virtual std::uint32_t get_current_thread_id() = 0;
+    // ShellExecuteW; texts are UTF-8 here. The returned value as a signed
+    // integer: greater than 32 means the shell accepted the request.
+    virtual std::int64_t shell_execute(Handle owner, const std::string& verb,
+                                       const std::string& file,
+                                       const std::optional<std::string>& parameters,
+                                       const std::optional<std::string>& directory,
+                                       int show_command) = 0;
+    // The folder's entries in the order the file system returns them, without
+    // "." and ".."; nothing when the listing cannot be started.
+    virtual std::optional<std::vector<FolderEntry>> list_folder(const std::u16string& path) = 0;
+    // Whether the path's metadata can be read at all (GetFileAttributesExW).
+    virtual bool path_metadata_readable(const std::u16string& path) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };

@@ -84,6 +84,31 @@ public:
                                                       std::uint64_t wparam, std::int64_t lparam,
                                                       std::uint32_t flags,
                                                       std::uint32_t timeout_ms) override;
+
+    // --- application windows, shell and folders (win32_apps.cpp) ---
+    Handle get_top_window(Handle parent) override;
+    Handle get_window(Handle window, std::uint32_t command) override;
+    bool is_window_visible(Handle window) override;
+    WindowText get_window_text(Handle window, int buffer_units) override;
+    std::int32_t get_window_long(Handle window, int index) override;
+    WindowThreadProcess get_window_thread_process_id(Handle window) override;
+    std::optional<Rect> get_window_rect(Handle window) override;
+    bool is_iconic(Handle window) override;
+    bool is_zoomed(Handle window) override;
+    bool set_window_pos(Handle window, Handle insert_after, std::int32_t x, std::int32_t y,
+                        std::int32_t cx, std::int32_t cy, std::uint32_t flags) override;
+    bool set_foreground_window(Handle window) override;
+    bool bring_window_to_top(Handle window) override;
+    Handle set_focus(Handle window) override;
+    bool attach_thread_input(std::uint32_t attach_from, std::uint32_t attach_to,
+                             bool attach) override;
+    std::uint32_t get_current_thread_id() override;
+    std::int64_t shell_execute(Handle owner, const std::string& verb, const std::string& file,
+                               const std::optional<std::string>& parameters,
+                               const std::optional<std::string>& directory,
+                               int show_command) override;
+    std::optional<std::vector<FolderEntry>> list_folder(const std::u16string& path) override;
+    bool path_metadata_readable(const std::u16string& path) override;
 };
 
 // The command line CreateProcessW receives for `program` and `arguments`:

@@ -23,6 +23,9 @@ public:
     void unset_env(const std::string& name) override {
         ::SetEnvironmentVariableW(wide(name).c_str(), nullptr);
     }
+    bool runs_under_wine() const override {
+        return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    }
 };
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, PlatformContract, Win32Side);

@@ -1,0 +1,75 @@
+#include "cua_actions/windows/dispatcher.h"
+
+#include <array>
+#include <string_view>
+
+#include "cua_actions/timing.h"
+#include "cua_actions/windows/app_launch.h"
+#include "cua_actions/windows/app_powershell.h"
+#include "cua_actions/windows/display_input.h"
+#include "cua_actions/windows/platform.h"
+#include "cua_actions/windows/screenshot_capture.h"
+#include "cua_actions/windows/screenshot_click.h"
+#include "cua_actions/windows/typing_pointer.h"
+
+namespace cua_actions::windows {
+namespace {
+
+using Handler = ActionResult (*)(const Json& params);
+
+// Answer of an action whose implementation is not part of this build yet.
+template <const char* kName>
+ActionResult not_available(const Json& /*params*/) {
+    return error_result(std::string("Action '") + kName + "' is not available in this build");
+}
+
+constexpr char kScreenshot[] = "screenshot";
+constexpr char kOpenApp[] = "open_app";
+
+struct ActionEntry {
+    std::string_view name;
+    Handler handler;
+};
+
+// The complete action table; names match byte for byte, no aliases.
+constexpr std::array<ActionEntry, 13> kActions{{
+    {"screenshot", handle_screenshot},
+    {"click", [](const Json& params) { return handle_click(params, false); }},
+    {"right_click", [](const Json& params) { return handle_click(params, true); }},
+    {"type", handle_type},
+    {"press", handle_press},
+    {"press_combination", handle_press_combination},
+    {"scroll", handle_scroll},
+    {"drag", handle_drag},
+    {"move", handle_move},
+    {"open_app", handle_open_app},
+    {"run_applescript", handle_powershell},  // served by the PowerShell handler
+    {"run_powershell", handle_powershell},
+    {"check_permissions", handle_check_permissions},
+}};
+
+ActionResult run_action(const std::string& action, const Json& params) {
+    for (const ActionEntry& entry : kActions) {
+        if (entry.name == action) {
+            return entry.handler(params);
+        }
+    }
+    return error_result("Unknown CUA action: " + action);
+}
+
+}  // namespace
+
+ActionResult handle_check_permissions(const Json& /*params*/) {
+    return ok_result(Json{{"accessibility", true}, {"screen_recording", true}});
+}
+
+ActionResult dispatch(const std::string& action, const Json& params) {
+    ensure_dpi_awareness();
+    // Taken after the DPI step so the first request does not pay for it.
+    const MonotonicInstant started = platform().monotonic_now();
+    ActionResult result = run_action(action, params);
+    log_native_action_timing(kDispatcherComponent, action, params, started, result);
+    return result;
+}
+
+}  // namespace cua_actions::windows

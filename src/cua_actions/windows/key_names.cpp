@@ -1,0 +1,231 @@
+// Key names and the "press" and "press_combination" actions.
+#include <array>
+#include <utility>
+
+#include "cua_actions/windows/platform.h"
+#include "cua_actions/windows/typing_pointer.h"
+#include "text/text.h"
+
+namespace cua_actions::windows {
+namespace {
+
+constexpr std::uint32_t kPressHoldMs = 50;
+constexpr std::uint32_t kModifierSettleMs = 20;
+constexpr std::uint32_t kCombinationHoldMs = 50;
+
+constexpr std::uint16_t kVkControl = 0x11;
+constexpr std::uint16_t kVkShift = 0x10;
+constexpr std::uint16_t kVkMenu = 0x12;
+constexpr std::uint16_t kVkLeftWin = 0x5B;
+
+struct KeyName {
+    std::string_view name;
+    std::uint16_t vk;
+};
+
+// The complete table; single characters are handled after it.
+constexpr KeyName kKeyNames[] = {
+    {"cmd", kVkControl},
+    {"command", kVkControl},
+    {"ctrl", kVkControl},
+    {"control", kVkControl},
+    {"shift", kVkShift},
+    {"alt", kVkMenu},
+    {"option", kVkMenu},
+    {"win", kVkLeftWin},
+    {"super", kVkLeftWin},
+    {"delete", 0x08},
+    {"backspace", 0x08},
+    {"esc", 0x1B},
+    {"escape", 0x1B},
+    {"ret", 0x0D},
+    {"return", 0x0D},
+    {"enter", 0x0D},
+    {"tab", 0x09},
+    {"space", 0x20},
+    {"left", 0x25},
+    {"up", 0x26},
+    {"right", 0x27},
+    {"down", 0x28},
+    {"home", 0x24},
+    {"end", 0x23},
+    {"pageup", 0x21},
+    {"pagedown", 0x22},
+    {"forwarddelete", 0x2E},
+    {"forward_delete", 0x2E},
+    {"capslock", 0x14},
+    {"f1", 0x70},
+    {"f2", 0x71},
+    {"f3", 0x72},
+    {"f4", 0x73},
+    {"f5", 0x74},
+    {"f6", 0x75},
+    {"f7", 0x76},
+    {"f8", 0x77},
+    {"f9", 0x78},
+    {"f10", 0x79},
+    {"f11", 0x7A},
+    {"f12", 0x7B},
+};
+
+constexpr std::array<KeyName, 6> kModifierNames{{
+    {"ctrl", kVkControl},
+    {"control", kVkControl},
+    {"shift", kVkShift},
+    {"option", kVkMenu},
+    {"win", kVkLeftWin},
+    {"super", kVkLeftWin},
+}};
+
+// Whole-name replacements of the combination normalisation.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kCombinationAliases{{
+    {"cmd", "ctrl"},
+    {"command", "ctrl"},
+    {"alt", "option"},
+    {"esc", "escape"},
+    {"ret", "return"},
+    {"delete", "backspace"},
+}};
+
+std::string remove_all(std::string_view text, std::string_view needle) {
+    std::string result;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t found = text.find(needle, from);
+        if (found == std::string_view::npos) {
+            result.append(text.substr(from));
+            return result;
+        }
+        result.append(text.substr(from, found - from));
+        from = found + needle.size();
+    }
+}
+
+void send_key(std::uint16_t vk, bool key_up) {
+    std::uint32_t flags = is_extended_key(vk) ? kKeyEventExtendedKey : 0;
+    if (key_up) {
+        flags |= kKeyEventKeyUp;
+    }
+    const InputRecord record = InputRecord::key_event(vk, 0, flags);
+    platform().send_input(std::span<const InputRecord>(&record, 1));  // count not examined
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> win_key_name_to_vk(std::string_view name) {
+    const std::string trimmed = text::trim(name);
+    if (trimmed.empty()) {
+        return std::nullopt;
+    }
+    for (const KeyName& entry : kKeyNames) {
+        if (entry.name == trimmed) {
+            return entry.vk;
+        }
+    }
+    if (trimmed.size() == 1) {
+        // Any single byte is sent by its value, so "." is the Delete key code.
+        auto byte = static_cast<unsigned char>(trimmed[0]);
+        if (byte >= 'a' && byte <= 'z') {
+            byte = static_cast<unsigned char>(byte - 'a' + 'A');
+        }
+        return static_cast<std::uint16_t>(byte);
+    }
+    return std::nullopt;
+}
+
+bool is_extended_key(std::uint16_t vk) {
+    return (vk >= 0x21 && vk <= 0x28) || vk == 0x2D || vk == 0x2E || vk == 0x5B || vk == 0x5C;
+}
+
+std::string press_lookup_name(std::string_view key) {
+    return text::to_lower(remove_all(key, "Key."));
+}
+
+std::string normalize_combination_name(std::string_view key) {
+    std::string stripped;
+    for (const char c : remove_all(key, "Key.")) {
+        if (c != '"' && c != '\'') {
+            stripped.push_back(c);
+        }
+    }
+    std::string lowered = text::to_lower(stripped);
+    for (const auto& [from, to] : kCombinationAliases) {
+        if (lowered == from) {
+            return std::string(to);
+        }
+    }
+    return lowered;
+}
+
+std::optional<std::uint16_t> combination_modifier_vk(std::string_view name) {
+    for (const KeyName& entry : kModifierNames) {
+        if (entry.name == name) {
+            return entry.vk;
+        }
+    }
+    return std::nullopt;
+}
+
+ActionResult handle_press(const Json& params) {
+    const std::string* key = string_param(params, "key");
+    if (key == nullptr) {
+        return error_result("Missing key");
+    }
+    const std::string name = press_lookup_name(*key);
+    const auto vk = win_key_name_to_vk(name);
+    if (!vk) {
+        return error_result("Unknown key: " + name);
+    }
+    send_key(*vk, false);
+    platform().sleep_ms(kPressHoldMs);
+    send_key(*vk, true);
+    return ok_result();
+}
+
+ActionResult handle_press_combination(const Json& params) {
+    std::vector<std::string> names;
+    for (const char* member : {"key1", "key2", "key3"}) {
+        if (const std::string* key = string_param(params, member)) {
+            names.push_back(normalize_combination_name(*key));
+        }
+    }
+    if (names.size() < 2) {
+        return error_result("Need at least 2 keys");
+    }
+
+    std::vector<std::uint16_t> modifiers;
+    std::vector<std::uint16_t> main_keys;
+    for (const std::string& name : names) {
+        if (const auto modifier = combination_modifier_vk(name)) {
+            modifiers.push_back(*modifier);
+        } else if (const auto vk = win_key_name_to_vk(name)) {
+            main_keys.push_back(*vk);
+        }  // a name that maps to nothing is dropped
+    }
+    if (main_keys.empty()) {
+        // Only modifiers: the last one is tapped as the main key too.
+        if (const auto vk = win_key_name_to_vk(names.back())) {
+            main_keys.push_back(*vk);
+        }
+    }
+
+    Platform& os = platform();
+    for (const std::uint16_t vk : modifiers) {
+        send_key(vk, false);
+    }
+    os.sleep_ms(kModifierSettleMs);
+    for (const std::uint16_t vk : main_keys) {
+        send_key(vk, false);
+    }
+    os.sleep_ms(kCombinationHoldMs);
+    for (auto it = main_keys.rbegin(); it != main_keys.rend(); ++it) {
+        send_key(*it, true);
+    }
+    os.sleep_ms(kModifierSettleMs);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
+        send_key(*it, true);
+    }
+    return ok_result();
+}
+
+}  // namespace cua_actions::windows

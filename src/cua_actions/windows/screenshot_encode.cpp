@@ -1,0 +1,486 @@
+#include "cua_actions/windows/screenshot_encode.h"
+
+#include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "text/text.h"
+
+namespace cua_actions::windows {
+namespace {
+
+constexpr std::size_t kBytesPerPixel = 4;
+// Bytes of frame per blackout sample: keeps the sample count between 4,096 and 8,191.
+constexpr std::size_t kBlackoutBytesPerSample = 16384;
+// A channel value below this is dark.
+constexpr unsigned kDarkLimit = 4;
+// Refused at D * 1000 >= N * 995.
+constexpr std::size_t kBlackoutPerMille = 995;
+
+constexpr std::int32_t kHalveFrom = 2201;
+constexpr std::int32_t kQuarterFrom = 7680;
+
+constexpr char kDataUrlPrefix[] = "data:image/png;base64,";
+
+// PNG row filter type "Sub": each byte minus the byte one pixel to the left.
+constexpr std::uint8_t kFilterSub = 1;
+// The encoder's fast setting.
+constexpr int kDeflateLevel = 1;
+// Raw deflate (no zlib wrapper): the strips get one shared header and checksum.
+constexpr int kRawDeflateWindowBits = -15;
+constexpr int kDeflateMemLevel = 8;
+// zlib header for a 32 KiB window and the fastest level: CMF 0x78, FLG 0x01
+// (FLEVEL 0, and 0x7801 is a multiple of 31 as the check requires).
+constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
+// Rows filtered at a time before they are handed to deflate (stays in cache).
+constexpr std::int32_t kRowsPerBatch = 16;
+// Strips per worker thread, so an unevenly slow strip does not idle the others.
+constexpr std::int32_t kStripsPerThread = 4;
+// Each strip restarts the compression window; below this the loss shows.
+constexpr std::int32_t kMinStripRows = 32;
+
+// --- fused reduction / conversion / filter ----------------------------------
+
+// Writes one Sub-filtered RGBA row (without its filter byte) from BGRX pixels.
+void write_sub_filtered_rgba(const std::uint8_t* bgrx, std::int32_t width, std::uint8_t* out) {
+    std::uint8_t prev_r = 0;
+    std::uint8_t prev_g = 0;
+    std::uint8_t prev_b = 0;
+    for (std::int32_t x = 0; x < width; ++x) {
+        const std::uint8_t b = bgrx[0];
+        const std::uint8_t g = bgrx[1];
+        const std::uint8_t r = bgrx[2];
+        out[0] = static_cast<std::uint8_t>(r - prev_r);
+        out[1] = static_cast<std::uint8_t>(g - prev_g);
+        out[2] = static_cast<std::uint8_t>(b - prev_b);
+        // Alpha is 255 everywhere, so its Sub difference is 0 after the first pixel.
+        out[3] = x == 0 ? 0xFF : 0;
+        prev_r = r;
+        prev_g = g;
+        prev_b = b;
+        bgrx += kBytesPerPixel;
+        out += kBytesPerPixel;
+    }
+}
+
+struct Strip {
+    std::int32_t first_row = 0;
+    std::int32_t rows = 0;
+    std::unique_ptr<std::uint8_t[]> deflated;
+    std::size_t deflated_size = 0;
+    uLong adler = 0;
+    std::size_t raw_size = 0;
+    std::string error;  // empty when the strip compressed
+};
+
+struct StripJob {
+    BgrxView frame;
+    int factor = 1;
+    ImageSize size;
+};
+
+std::string zlib_message(const z_stream& stream, int code) {
+    return std::string("zlib: ") + (stream.msg != nullptr ? stream.msg : zError(code));
+}
+
+// Filters and deflates one strip of output rows. The last strip ends the deflate
+// stream; the others end on a byte boundary with an empty stored block, so the
+// strips concatenate into one valid stream.
+void compress_strip(const StripJob& job, Strip& strip, bool last) {
+    const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
+    strip.raw_size = row_bytes * static_cast<std::size_t>(strip.rows);
+    strip.adler = adler32(0L, Z_NULL, 0);
+
+    z_stream stream{};
+    int code = deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, kRawDeflateWindowBits,
+                            kDeflateMemLevel, Z_DEFAULT_STRATEGY);
+    if (code != Z_OK) {
+        strip.error = zlib_message(stream, code);
+        return;
+    }
+    // deflateEnd on every path from here.
+    struct StreamGuard {
+        z_stream& stream;
+        ~StreamGuard() { deflateEnd(&stream); }
+    } guard{stream};
+
+    // The bound covers the finishing block; a sync flush adds at most 5 bytes.
+    const std::size_t capacity = deflateBound(&stream, static_cast<uLong>(strip.raw_size)) + 16;
+    strip.deflated.reset(new std::uint8_t[capacity]);
+    stream.next_out = strip.deflated.get();
+    stream.avail_out = static_cast<uInt>(capacity);
+
+    const std::int32_t batch_rows = std::min(kRowsPerBatch, strip.rows);
+    std::unique_ptr<std::uint8_t[]> batch(new std::uint8_t[row_bytes * batch_rows]);
+    std::vector<std::uint8_t> reduced;
+    if (job.factor > 1) {
+        reduced.resize(static_cast<std::size_t>(job.size.width) * kBytesPerPixel);
+    }
+    const std::size_t frame_row_bytes = static_cast<std::size_t>(job.frame.width) * kBytesPerPixel;
+
+    for (std::int32_t done = 0; done < strip.rows;) {
+        const std::int32_t count = std::min(batch_rows, strip.rows - done);
+        for (std::int32_t i = 0; i < count; ++i) {
+            const std::int32_t row = strip.first_row + done + i;
+            std::uint8_t* out = batch.get() + row_bytes * i;
+            const std::uint8_t* source;
+            if (job.factor == 1) {
+                source = job.frame.pixels + frame_row_bytes * static_cast<std::size_t>(row);
+            } else {
+                reduce_row(job.frame, job.factor, row, reduced);
+                source = reduced.data();
+            }
+            out[0] = kFilterSub;
+            write_sub_filtered_rgba(source, job.size.width, out + 1);
+        }
+        const std::size_t bytes = row_bytes * count;
+        strip.adler = adler32(strip.adler, batch.get(), static_cast<uInt>(bytes));
+        done += count;
+
+        stream.next_in = batch.get();
+        stream.avail_in = static_cast<uInt>(bytes);
+        const int flush = done < strip.rows ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
+        code = deflate(&stream, flush);
+        const bool finished = flush == Z_FINISH ? code == Z_STREAM_END : code == Z_OK;
+        if (!finished || stream.avail_in != 0) {
+            strip.error = code == Z_OK || code == Z_STREAM_END
+                              ? std::string("zlib: output buffer too small")
+                              : zlib_message(stream, code);
+            return;
+        }
+    }
+    strip.deflated_size = capacity - stream.avail_out;
+}
+
+std::vector<Strip> plan_strips(std::int32_t rows, unsigned threads, std::int32_t strip_rows) {
+    if (strip_rows <= 0) {
+        const std::int32_t wanted = static_cast<std::int32_t>(threads) * kStripsPerThread;
+        strip_rows = std::max(kMinStripRows, (rows + wanted - 1) / wanted);
+    }
+    std::vector<Strip> strips;
+    for (std::int32_t first = 0; first < rows; first += strip_rows) {
+        Strip strip;
+        strip.first_row = first;
+        strip.rows = std::min(strip_rows, rows - first);
+        strips.push_back(std::move(strip));
+    }
+    return strips;
+}
+
+void compress_all(const StripJob& job, std::vector<Strip>& strips, unsigned threads) {
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < strips.size(); i = next++) {
+            compress_strip(job, strips[i], i + 1 == strips.size());
+        }
+    };
+    std::vector<std::thread> workers;
+    const unsigned extra = std::min<std::size_t>(threads, strips.size()) - 1;
+    for (unsigned i = 0; i < extra; ++i) {
+        try {
+            workers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // no more threads: the ones running share the strips
+        }
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+}
+
+// --- libpng plumbing ----------------------------------------------------------
+// libpng reports errors by longjmp: the functions holding setjmp keep no C++
+// objects with destructors alive.
+
+struct PngWriter {
+    PngSink* sink = nullptr;
+    char error[256] = {};
+};
+
+void on_png_error(png_structp png, png_const_charp message) {
+    auto* writer = static_cast<PngWriter*>(png_get_error_ptr(png));
+    std::snprintf(writer->error, sizeof(writer->error), "%s", message);
+    png_longjmp(png, 1);
+}
+
+void on_png_warning(png_structp, png_const_charp) {}
+
+void on_png_write(png_structp png, png_bytep data, png_size_t size) {
+    auto* writer = static_cast<PngWriter*>(png_get_io_ptr(png));
+    if (!writer->sink->write(data, size)) {
+        png_error(png, "write failed");
+    }
+}
+
+void on_png_flush(png_structp) {}
+
+bool write_png_header(png_structp png, png_infop info, ImageSize size) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    png_set_IHDR(png, info, static_cast<png_uint_32>(size.width),
+                 static_cast<png_uint_32>(size.height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    return true;
+}
+
+struct IdatPiece {
+    const std::uint8_t* data;
+    std::size_t size;
+};
+
+// One IDAT chunk per strip: the zlib header rides in the first, the Adler-32
+// checksum in the last.
+bool write_png_idat(png_structp png, const IdatPiece* pieces, std::size_t count,
+                    const std::uint8_t* trailer) {
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    static const png_byte kIdat[5] = "IDAT";
+    for (std::size_t i = 0; i < count; ++i) {
+        const bool first = i == 0;
+        const bool last = i + 1 == count;
+        const std::size_t length =
+            pieces[i].size + (first ? sizeof(kZlibHeader) : 0) + (last ? 4 : 0);
+        png_write_chunk_start(png, kIdat, static_cast<png_uint_32>(length));
+        if (first) {
+            png_write_chunk_data(png, kZlibHeader, sizeof(kZlibHeader));
+        }
+        png_write_chunk_data(png, pieces[i].data, pieces[i].size);
+        if (last) {
+            png_write_chunk_data(png, trailer, 4);
+        }
+        png_write_chunk_end(png);
+    }
+    return true;
+}
+
+void write_png_end(png_structp png) {
+    if (setjmp(png_jmpbuf(png))) {
+        return;  // a failed end chunk does not fail the image
+    }
+    static const png_byte kIend[5] = "IEND";
+    png_write_chunk(png, kIend, nullptr, 0);
+}
+
+class PngWriteStruct {
+  public:
+    explicit PngWriteStruct(PngWriter& writer) {
+        png_ =
+            png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, on_png_error, on_png_warning);
+        if (png_ != nullptr) {
+            info_ = png_create_info_struct(png_);
+            png_set_write_fn(png_, &writer, on_png_write, on_png_flush);
+        }
+    }
+    ~PngWriteStruct() {
+        if (png_ != nullptr) {
+            png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr);
+        }
+    }
+    PngWriteStruct(const PngWriteStruct&) = delete;
+    PngWriteStruct& operator=(const PngWriteStruct&) = delete;
+
+    png_structp png() const { return png_; }
+    png_infop info() const { return info_; }
+
+  private:
+    png_structp png_ = nullptr;
+    png_infop info_ = nullptr;
+};
+
+}  // namespace
+
+// --- blackout test ------------------------------------------------------------
+
+std::size_t blackout_step(std::size_t byte_count) {
+    return std::max<std::size_t>(1, byte_count / kBlackoutBytesPerSample);
+}
+
+BlackoutCount count_dark_samples(BgrxView frame) {
+    BlackoutCount count;
+    if (frame.width <= 0 || frame.height <= 0) {
+        return count;
+    }
+    const std::size_t pixels = static_cast<std::size_t>(frame.width) * frame.height;
+    count.step = blackout_step(pixels * kBytesPerPixel);
+    for (std::size_t index = 0; index < pixels; index += count.step) {
+        const std::uint8_t* pixel = frame.pixels + index * kBytesPerPixel;
+        ++count.samples;
+        if ((pixel[0] | pixel[1] | pixel[2]) < kDarkLimit) {
+            ++count.dark;
+        }
+    }
+    return count;
+}
+
+bool is_blackout(const BlackoutCount& count) {
+    return count.dark * 1000 >= count.samples * kBlackoutPerMille;
+}
+
+// --- reduction and conversion ---------------------------------------------------
+
+int scale_factor(std::int32_t width, std::int32_t height) {
+    const std::int32_t larger = std::max(width, height);
+    if (larger < kHalveFrom) {
+        return 1;
+    }
+    return larger < kQuarterFrom ? 2 : 4;
+}
+
+ImageSize output_size(std::int32_t width, std::int32_t height, int factor) {
+    return ImageSize{std::max(1, width / factor), std::max(1, height / factor)};
+}
+
+void reduce_row(BgrxView frame, int factor, std::int32_t out_row, std::span<std::uint8_t> out) {
+    const ImageSize size = output_size(frame.width, frame.height, factor);
+    const std::int32_t row_begin = out_row * factor;
+    const std::int32_t row_end = std::min(row_begin + factor, frame.height);
+    const std::size_t stride = static_cast<std::size_t>(frame.width) * kBytesPerPixel;
+    std::int32_t c = 0;
+    if (factor == 2 && row_end - row_begin == 2) {
+        // The common halving: whole 2x2 blocks, no clipping checks in the loop.
+        const std::uint8_t* top = frame.pixels + stride * row_begin;
+        const std::uint8_t* bottom = top + stride;
+        const std::int32_t whole = std::min(size.width, frame.width / 2);
+        for (; c < whole; ++c, top += 8, bottom += 8) {
+            std::uint8_t* target = out.data() + static_cast<std::size_t>(c) * kBytesPerPixel;
+            for (int channel = 0; channel < 3; ++channel) {
+                target[channel] = static_cast<std::uint8_t>(
+                    (top[channel] + top[channel + 4] + bottom[channel] + bottom[channel + 4]) / 4);
+            }
+            target[3] = 0;
+        }
+    }
+    for (; c < size.width; ++c) {
+        const std::int32_t col_begin = c * factor;
+        const std::int32_t col_end = std::min(col_begin + factor, frame.width);
+        std::uint32_t blue = 0;
+        std::uint32_t green = 0;
+        std::uint32_t red = 0;
+        for (std::int32_t y = row_begin; y < row_end; ++y) {
+            const std::uint8_t* pixel = frame.pixels + stride * y + col_begin * kBytesPerPixel;
+            for (std::int32_t x = col_begin; x < col_end; ++x, pixel += kBytesPerPixel) {
+                blue += pixel[0];
+                green += pixel[1];
+                red += pixel[2];
+            }
+        }
+        const std::uint32_t taken =
+            static_cast<std::uint32_t>((row_end - row_begin) * (col_end - col_begin));
+        std::uint8_t* target = out.data() + static_cast<std::size_t>(c) * kBytesPerPixel;
+        target[0] = static_cast<std::uint8_t>(blue / taken);
+        target[1] = static_cast<std::uint8_t>(green / taken);
+        target[2] = static_cast<std::uint8_t>(red / taken);
+        target[3] = 0;
+    }
+}
+
+std::vector<std::uint8_t> reduce_box_average(BgrxView frame, int factor) {
+    const ImageSize size = output_size(frame.width, frame.height, factor);
+    const std::size_t row_bytes = static_cast<std::size_t>(size.width) * kBytesPerPixel;
+    if (factor == 1) {
+        return std::vector<std::uint8_t>(frame.pixels, frame.pixels + row_bytes * size.height);
+    }
+    std::vector<std::uint8_t> reduced(row_bytes * size.height);
+    for (std::int32_t r = 0; r < size.height; ++r) {
+        reduce_row(frame, factor, r, std::span(reduced).subspan(row_bytes * r, row_bytes));
+    }
+    return reduced;
+}
+
+void bgrx_to_rgba_row(const std::uint8_t* bgrx, std::size_t pixel_count, std::uint8_t* rgba) {
+    for (std::size_t i = 0; i < pixel_count; ++i, bgrx += kBytesPerPixel, rgba += kBytesPerPixel) {
+        rgba[0] = bgrx[2];
+        rgba[1] = bgrx[1];
+        rgba[2] = bgrx[0];
+        rgba[3] = 0xFF;
+    }
+}
+
+std::vector<std::uint8_t> bgrx_to_rgba(BgrxView frame) {
+    const std::size_t pixels = static_cast<std::size_t>(std::max(0, frame.width)) *
+                               static_cast<std::size_t>(std::max(0, frame.height));
+    std::vector<std::uint8_t> rgba(pixels * kBytesPerPixel);
+    bgrx_to_rgba_row(frame.pixels, pixels, rgba.data());
+    return rgba;
+}
+
+// --- PNG --------------------------------------------------------------------------
+
+bool VectorPngSink::write(const std::uint8_t* data, std::size_t size) {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+}
+
+std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, PngSink& sink,
+                                                  const PngOptions& options) {
+    // Nothing was captured: one black pixel stands for the empty rectangle.
+    static const std::uint8_t kBlackPixel[kBytesPerPixel] = {};
+    if (frame.width <= 0 || frame.height <= 0 || frame.pixels == nullptr) {
+        frame = BgrxView{kBlackPixel, 1, 1};
+        factor = 1;
+    }
+    const ImageSize size = output_size(frame.width, frame.height, factor);
+
+    PngWriter writer;
+    writer.sink = &sink;
+    PngWriteStruct png(writer);
+    if (png.png() == nullptr || png.info() == nullptr) {
+        return PngError{PngFailure::header, "out of memory"};
+    }
+    if (!write_png_header(png.png(), png.info(), size)) {
+        return PngError{PngFailure::header, writer.error};
+    }
+
+    unsigned threads = options.threads;
+    if (threads == 0) {
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    }
+    std::vector<Strip> strips = plan_strips(size.height, threads, options.strip_rows);
+    compress_all(StripJob{frame, factor, size}, strips, threads);
+
+    std::vector<IdatPiece> pieces;
+    uLong adler = adler32(0L, Z_NULL, 0);
+    for (const Strip& strip : strips) {
+        if (!strip.error.empty()) {
+            return PngError{PngFailure::image_data, strip.error};
+        }
+        pieces.push_back(IdatPiece{strip.deflated.get(), strip.deflated_size});
+        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw_size));
+    }
+    // Signature, IHDR and IEND take 45 bytes; each IDAT chunk adds 12 to its data.
+    std::size_t total = 45 + sizeof(kZlibHeader) + 4;
+    for (const IdatPiece& piece : pieces) {
+        total += 12 + piece.size;
+    }
+    sink.expect_total(total);
+    const std::uint8_t trailer[4] = {
+        static_cast<std::uint8_t>(adler >> 24), static_cast<std::uint8_t>(adler >> 16),
+        static_cast<std::uint8_t>(adler >> 8), static_cast<std::uint8_t>(adler)};
+    if (!write_png_idat(png.png(), pieces.data(), pieces.size(), trailer)) {
+        return PngError{PngFailure::image_data, writer.error};
+    }
+    write_png_end(png.png());
+    return std::monostate{};
+}
+
+std::string png_data_url(std::span<const std::uint8_t> png) {
+    const std::string encoded = text::base64_encode(png.data(), png.size());
+    std::string url;
+    url.reserve(sizeof(kDataUrlPrefix) - 1 + encoded.size());
+    url += kDataUrlPrefix;
+    url += encoded;
+    return url;
+}
+
+}  // namespace cua_actions::windows

@@ -1,0 +1,71 @@
+// Win32 clipboard and global memory: each call as the system makes it.
+#include <windows.h>
+
+#include "cua_actions/windows/win32_platform.h"
+#include "text/text.h"
+
+namespace cua_actions::windows {
+namespace {
+
+HWND to_window(Handle handle) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
+}
+HGLOBAL to_global(Handle handle) {
+    return reinterpret_cast<HGLOBAL>(static_cast<std::uintptr_t>(handle));
+}
+Handle from_pointer(const void* pointer) {
+    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+}  // namespace
+
+bool Win32Platform::open_clipboard(Handle owner) {
+    return ::OpenClipboard(to_window(owner)) != FALSE;
+}
+
+bool Win32Platform::close_clipboard() {
+    return ::CloseClipboard() != FALSE;
+}
+
+bool Win32Platform::empty_clipboard() {
+    return ::EmptyClipboard() != FALSE;
+}
+
+std::uint32_t Win32Platform::enum_clipboard_formats(std::uint32_t format) {
+    return ::EnumClipboardFormats(format);
+}
+
+Handle Win32Platform::get_clipboard_data(std::uint32_t format) {
+    return from_pointer(::GetClipboardData(format));
+}
+
+Handle Win32Platform::set_clipboard_data(std::uint32_t format, Handle memory) {
+    return from_pointer(::SetClipboardData(format, to_global(memory)));
+}
+
+std::uint32_t Win32Platform::register_clipboard_format(const std::string& name) {
+    const std::u16string wide_name = text::utf8_to_utf16(name);
+    return ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
+}
+
+Handle Win32Platform::global_alloc(std::uint32_t flags, std::size_t bytes) {
+    return from_pointer(::GlobalAlloc(flags, bytes));
+}
+
+std::size_t Win32Platform::global_size(Handle memory) {
+    return ::GlobalSize(to_global(memory));
+}
+
+void* Win32Platform::global_lock(Handle memory) {
+    return ::GlobalLock(to_global(memory));
+}
+
+bool Win32Platform::global_unlock(Handle memory) {
+    return ::GlobalUnlock(to_global(memory)) != FALSE;
+}
+
+Handle Win32Platform::global_free(Handle memory) {
+    return from_pointer(::GlobalFree(to_global(memory)));
+}
+
+}  // namespace cua_actions::windows

@@ -1,0 +1,93 @@
+// Environment and local offset from kernel32.
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <string>
+
+#include "logging/config_time_system.h"
+#include "text/text.h"
+
+namespace logging {
+namespace {
+
+constexpr std::uint64_t kTicksPerSecond = 10'000'000;  // FILETIME counts 100 ns
+
+bool has_unpaired_surrogate(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
+                return true;
+            }
+            ++i;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> whole_seconds(const SYSTEMTIME& time) {
+    FILETIME file_time{};
+    if (!::SystemTimeToFileTime(&time, &file_time)) {
+        return std::nullopt;
+    }
+    const std::uint64_t ticks =
+        (std::uint64_t{file_time.dwHighDateTime} << 32) | file_time.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks / kTicksPerSecond);
+}
+
+}  // namespace
+
+std::optional<std::string> native_get_env(const std::string& name) {
+    const std::u16string wide_name = text::utf8_to_utf16(name);
+    const auto* w_name = reinterpret_cast<const wchar_t*>(wide_name.c_str());
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD needed = ::GetEnvironmentVariableW(w_name, nullptr, 0);
+    if (needed == 0) {
+        // 0 with no error is a variable set to the empty text, which still counts as set.
+        return ::GetLastError() == ERROR_SUCCESS ? std::optional<std::string>(std::string())
+                                                 : std::nullopt;
+    }
+    std::u16string value(needed, u'\0');
+    const DWORD length =
+        ::GetEnvironmentVariableW(w_name, reinterpret_cast<wchar_t*>(value.data()), needed);
+    if (length >= needed) {
+        return std::nullopt;  // changed between the two calls
+    }
+    value.resize(length);
+    if (has_unpaired_surrogate(value)) {
+        return std::nullopt;
+    }
+    return text::utf16_to_utf8(value);
+}
+
+std::optional<std::int64_t> native_local_minus_utc_seconds(const Instant& utc) {
+    if (utc.year < 1601 || utc.year > 30827) {
+        return std::nullopt;  // outside what SYSTEMTIME can hold
+    }
+    SYSTEMTIME utc_time{};
+    utc_time.wYear = static_cast<WORD>(utc.year);
+    utc_time.wMonth = static_cast<WORD>(utc.month);
+    utc_time.wDay = static_cast<WORD>(utc.day);
+    utc_time.wHour = static_cast<WORD>(utc.hour);
+    utc_time.wMinute = static_cast<WORD>(utc.minute);
+    utc_time.wSecond = static_cast<WORD>(utc.second);
+    utc_time.wMilliseconds = static_cast<WORD>(utc.nanosecond / 1'000'000);
+    SYSTEMTIME local_time{};
+    // No explicit zone: the system's current time-zone settings decide.
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc_time, &local_time)) {
+        return std::nullopt;
+    }
+    const auto utc_seconds = whole_seconds(utc_time);
+    const auto local_seconds = whole_seconds(local_time);
+    if (!utc_seconds || !local_seconds) {
+        return std::nullopt;
+    }
+    return *local_seconds - *utc_seconds;
+}
+
+}  // namespace logging
+
+#endif  // _WIN32

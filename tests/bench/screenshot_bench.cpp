@@ -1,0 +1,240 @@
+// Screenshot pipeline benchmark: from a captured BGRX frame to the finished data
+// URL, next to a plain single-threaded libpng encoder (zlib level 1, Sub filter)
+// of the same pixels as the in-run baseline.
+//
+//   screenshot_bench [--frames=DIR] [benchmark flags]
+//
+// DIR holds desk1080.png (1920x1080) and desk4k.png (3840x2160); it defaults to
+// ../shared/frames beside the repository.
+
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cua_actions/windows/screenshot_encode.h"
+#include "text/text.h"
+
+namespace {
+
+using namespace cua_actions::windows;
+
+struct Frame {
+    std::string name;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::uint8_t> bgrx;  // as the capture delivers it
+};
+
+// Decodes a PNG file into the BGRX layout of a capture (fourth byte 0).
+bool load_frame(const std::string& path, Frame& frame) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), image.message);
+        return false;
+    }
+    image.format = PNG_FORMAT_BGRA;
+    frame.bgrx.assign(PNG_IMAGE_SIZE(image), 0);
+    if (!png_image_finish_read(&image, nullptr, frame.bgrx.data(), 0, nullptr)) {
+        std::fprintf(stderr, "cannot decode %s: %s\n", path.c_str(), image.message);
+        return false;
+    }
+    frame.width = static_cast<std::int32_t>(image.width);
+    frame.height = static_cast<std::int32_t>(image.height);
+    for (std::size_t i = 3; i < frame.bgrx.size(); i += 4) {
+        frame.bgrx[i] = 0;
+    }
+    return true;
+}
+
+// The action's work after the capture: blackout test, reduction, conversion,
+// PNG, base64 data URL.
+std::string pipeline(const Frame& frame, const PngOptions& options) {
+    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
+    if (is_blackout(count_dark_samples(view))) {
+        return {};
+    }
+    VectorPngSink png;
+    if (!std::holds_alternative<std::monostate>(
+            encode_png(view, scale_factor(frame.width, frame.height), png, options))) {
+        return {};
+    }
+    return png_data_url(png.bytes);
+}
+
+// The straightforward encoder: libpng writing RGBA rows at zlib level 1, Sub filter.
+std::vector<std::uint8_t> baseline_png(const std::vector<std::uint8_t>& rgba, std::int32_t width,
+                                       std::int32_t height) {
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t size) {
+            auto* bytes = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
+            bytes->insert(bytes->end(), data, data + size);
+        },
+        nullptr);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 1);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_write_info(png, info);
+    for (std::int32_t y = 0; y < height; ++y) {
+        png_write_row(png, rgba.data() + static_cast<std::size_t>(y) * width * 4);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// Checks once that the pipeline's PNG decodes to exactly the expected pixels.
+bool verify(const Frame& frame) {
+    const std::string url = pipeline(frame, {});
+    const auto bytes = text::base64_decode(url.substr(std::strlen("data:image/png;base64,")));
+    if (!bytes) {
+        return false;
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes->data(), bytes->size())) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGBA;
+    std::vector<std::uint8_t> decoded(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr)) {
+        return false;
+    }
+    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
+    const int factor = scale_factor(frame.width, frame.height);
+    const ImageSize size = output_size(frame.width, frame.height, factor);
+    const std::vector<std::uint8_t> reduced = reduce_box_average(view, factor);
+    std::printf("%s: %dx%d -> %dx%d, PNG %zu bytes, data URL %zu bytes\n", frame.name.c_str(),
+                frame.width, frame.height, size.width, size.height, bytes->size(), url.size());
+    return decoded == bgrx_to_rgba(BgrxView{reduced.data(), size.width, size.height});
+}
+
+// Keeps the median (or the only) real time of every benchmark for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            if (median || single) {
+                times_ms[run.run_name.function_name] = run.GetAdjustedRealTime();
+                cpu_ms[run.run_name.function_name] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times_ms;
+    std::map<std::string, double> cpu_ms;  // all threads of the process
+};
+
+void print_ratio(const char* what, const std::map<std::string, double>& times,
+                 const std::string& numerator, const std::string& denominator) {
+    const auto n = times.find(numerator);
+    const auto d = times.find(denominator);
+    if (n != times.end() && d != times.end() && d->second > 0) {
+        std::printf("%s ratio %s / %s = %.3f\n", what, numerator.c_str(), denominator.c_str(),
+                    n->second / d->second);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string frames_dir = ZELTO_DEFAULT_FRAMES_DIR;
+    std::vector<char*> args;
+    bool repetitions_given = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--frames=", 0) == 0) {
+            frames_dir = arg.substr(std::strlen("--frames="));
+            continue;
+        }
+        repetitions_given |= arg.rfind("--benchmark_repetitions", 0) == 0;
+        args.push_back(argv[i]);
+    }
+    // Medians of several repetitions: the machine is shared and noisy.
+    std::string repetitions = "--benchmark_repetitions=9";
+    std::string aggregates = "--benchmark_report_aggregates_only=true";
+    if (!repetitions_given) {
+        args.push_back(repetitions.data());
+        args.push_back(aggregates.data());
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+
+    static std::vector<Frame> frames(2);
+    frames[0].name = "1080p";
+    frames[1].name = "4K";
+    if (!load_frame(frames_dir + "/desk1080.png", frames[0]) ||
+        !load_frame(frames_dir + "/desk4k.png", frames[1])) {
+        std::fprintf(stderr, "frames not found; pass --frames=DIR\n");
+        return 2;
+    }
+    for (const Frame& frame : frames) {
+        if (!verify(frame)) {
+            std::fprintf(stderr, "%s: pipeline output does not decode to the expected pixels\n",
+                         frame.name.c_str());
+            return 1;
+        }
+    }
+
+    for (const Frame& frame : frames) {
+        const Frame* f = &frame;
+        benchmark::RegisterBenchmark(("pipeline/" + f->name).c_str(),
+                                     [f](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             benchmark::DoNotOptimize(pipeline(*f, {}));
+                                         }
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+        benchmark::RegisterBenchmark(("pipeline_1thread/" + f->name).c_str(),
+                                     [f](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             benchmark::DoNotOptimize(pipeline(*f, {1, 0}));
+                                         }
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    }
+    const Frame* full = &frames[0];
+    static const std::vector<std::uint8_t> rgba =
+        bgrx_to_rgba(BgrxView{full->bgrx.data(), full->width, full->height});
+    benchmark::RegisterBenchmark(
+        "baseline_libpng/1080p",
+        [full](benchmark::State& state) {
+            for (auto _ : state) {
+                benchmark::DoNotOptimize(baseline_png(rgba, full->width, full->height));
+            }
+        })
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MeasureProcessCPUTime();
+
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const auto& [what, times] :
+         {std::pair{"wall", &reporter.times_ms}, std::pair{"cpu", &reporter.cpu_ms}}) {
+        print_ratio(what, *times, "pipeline/1080p", "baseline_libpng/1080p");
+        print_ratio(what, *times, "pipeline/4K", "pipeline/1080p");
+        print_ratio(what, *times, "pipeline_1thread/1080p", "baseline_libpng/1080p");
+    }
+    benchmark::Shutdown();
+    return 0;
+}

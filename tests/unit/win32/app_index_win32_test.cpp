@@ -1,0 +1,183 @@
+// The application index and the window search on the real Win32 operations:
+// a folder tree in a temporary directory, a window of this process, and the
+// Start-apps query answered by the PowerShell stand-in
+// (tests/e2e/tools/powershell, found through ZELTO_TEST_POWERSHELL or beside
+// this test program), which prints start_apps.json from its own folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "cua_actions/windows/app_index.h"
+#include "cua_actions/windows/win32_platform.h"
+#include "text/text.h"
+
+namespace cua_actions::windows {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::wstring get_env(const wchar_t* name) {
+    const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed == 0) {
+        return {};
+    }
+    std::wstring value(needed, L'\0');
+    value.resize(::GetEnvironmentVariableW(name, value.data(), needed));
+    return value;
+}
+
+fs::path standin_path() {
+    const std::wstring configured = get_env(L"ZELTO_TEST_POWERSHELL");
+    if (!configured.empty()) {
+        return fs::path(configured);
+    }
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+    return fs::path(self).parent_path() / L"e2e" / L"tools" / L"powershell" / L"powershell.exe";
+}
+
+std::u16string u16(const fs::path& path) {
+    const std::wstring wide = path.wstring();
+    return std::u16string(wide.begin(), wide.end());
+}
+
+std::string utf8(const fs::path& path) {
+    return text::utf16_to_utf8(u16(path));
+}
+
+void touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+}
+
+class AppIndexWin32Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ =
+            fs::temp_directory_path() / (L"zelto-apps-" + std::to_wstring(::GetCurrentProcessId()));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        set_platform(&win32_platform());
+    }
+    void TearDown() override {
+        set_platform(nullptr);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    fs::path root_;
+};
+
+TEST_F(AppIndexWin32Test, ShortcutTreeIsWalkedWithoutDepthLimit) {
+    touch(root_ / L"Zed.LNK");
+    touch(root_ / L"a" / L"b" / L"c" / L"d" / L"e" / L"Deep.lnk");
+    touch(root_ / L"notes.txt");
+    touch(root_ / L"\u98de\u4e66.lnk");
+    const auto entries = win_scan_lnk_dir(u16(root_));
+    ASSERT_TRUE(entries.has_value());
+    std::vector<std::string> names;
+    for (const WinAppEntry& entry : *entries) {
+        names.push_back(entry.name);
+        EXPECT_TRUE(entry.target.empty());
+    }
+    std::sort(names.begin(), names.end());  // listing order is the file system's
+    EXPECT_EQ(names, (std::vector<std::string>{"Deep", "Zed", "飞书"}));
+    for (const WinAppEntry& entry : *entries) {
+        if (entry.name == "Deep") {
+            EXPECT_EQ(entry.lnk_path, utf8(root_ / L"a" / L"b" / L"c" / L"d" / L"e" / L"Deep.lnk"));
+        }
+    }
+    EXPECT_FALSE(win_scan_lnk_dir(u16(root_ / L"missing")).has_value());
+}
+
+TEST_F(AppIndexWin32Test, ProgramTreeStopsThreeLevelsDown) {
+    touch(root_ / L"top.exe");
+    touch(root_ / L"1" / L"2" / L"3" / L"three.EXE");
+    touch(root_ / L"1" / L"2" / L"3" / L"4" / L"four.exe");
+    touch(root_ / L"setup.exe");
+    std::vector<WinAppEntry> out;
+    win_scan_exe_dir(out, u16(root_), 0);
+    std::vector<std::string> names;
+    for (const WinAppEntry& entry : out) {
+        names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"three", "top"}));
+    EXPECT_TRUE(platform().path_metadata_readable(u16(root_ / L"top.exe")));
+    EXPECT_FALSE(platform().path_metadata_readable(u16(root_ / L"nothing.exe")));
+}
+
+TEST_F(AppIndexWin32Test, StartAppsEntryTakesItsPlaceInTheIndex) {
+    const fs::path standin = standin_path();
+    ASSERT_TRUE(fs::exists(standin))
+        << "stand-in not built: " << standin.string() << " (set ZELTO_TEST_POWERSHELL)";
+    // A private copy, so the JSON beside it is this test's own.
+    const fs::path folder = root_ / L"ps";
+    fs::create_directories(folder);
+    fs::copy_file(standin, folder / L"powershell.exe");
+    std::ofstream(folder / L"start_apps.json")
+        << R"([{"Name":"Zelto Start App","AppID":" Zelto.StartApp_test!App "},{"Name":7,"AppID":"x"}])";
+    const std::wstring old_path = get_env(L"PATH");
+    ::SetEnvironmentVariableW(L"PATH", (folder.wstring() + L";" + old_path).c_str());
+
+    const std::vector<WinAppEntry> index = win_build_app_index();
+    ::SetEnvironmentVariableW(L"PATH", old_path.c_str());
+
+    const WinAppEntry expected{"Zelto Start App", "", "explorer.exe",
+                               "shell:AppsFolder\\Zelto.StartApp_test!App"};
+    const auto found = std::find(index.begin(), index.end(), expected);
+    ASSERT_NE(found, index.end());
+    // After the shortcut, program and App Paths entries; only built-in rows
+    // (bare executable names) follow it.
+    for (auto it = index.begin(); it != found; ++it) {
+        EXPECT_TRUE(it->args.empty()) << it->name;
+    }
+    ASSERT_NE(found + 1, index.end());
+    for (auto it = found + 1; it != index.end(); ++it) {
+        EXPECT_TRUE(it->lnk_path.empty() && it->args.empty()) << it->name;
+        EXPECT_EQ(it->target.find('\\'), std::string::npos) << it->name << " " << it->target;
+    }
+    EXPECT_EQ(index.back().name, "Calculator");
+}
+
+LRESULT CALLBACK plain_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+TEST_F(AppIndexWin32Test, WindowSearchFindsVisibleTitledWindowsButNotToolWindows) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = plain_proc;
+    window_class.hInstance = ::GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"ZeltoAppSearchTest";
+    ::RegisterClassW(&window_class);
+    const HWND normal = ::CreateWindowExW(
+        0, window_class.lpszClassName, L"Zelto Search \u5fae\u4fe1", WS_OVERLAPPEDWINDOW, 10, 10,
+        300, 200, nullptr, nullptr, window_class.hInstance, nullptr);
+    const HWND tool = ::CreateWindowExW(WS_EX_TOOLWINDOW, window_class.lpszClassName,
+                                        L"Zelto Toolbox", WS_OVERLAPPEDWINDOW, 10, 10, 300, 200,
+                                        nullptr, nullptr, window_class.hInstance, nullptr);
+    ASSERT_NE(normal, nullptr);
+    ASSERT_NE(tool, nullptr);
+    const Handle normal_handle = reinterpret_cast<std::uintptr_t>(normal);
+
+    EXPECT_EQ(win_find_window_any({"zelto search"}), std::nullopt);  // not shown yet
+    ::ShowWindow(normal, SW_SHOWNOACTIVATE);
+    ::ShowWindow(tool, SW_SHOWNOACTIVATE);
+    EXPECT_EQ(win_find_window_any({"ZELTO SEARCH"}), normal_handle);
+    EXPECT_EQ(win_find_window_any({"微信"}), normal_handle);
+    EXPECT_EQ(win_find_window_any({"zelto toolbox"}), std::nullopt);
+    EXPECT_EQ(win_window_title(normal_handle), "Zelto Search 微信");
+    const auto owner = platform().get_window_thread_process_id(normal_handle);
+    EXPECT_EQ(owner.thread_id, ::GetCurrentThreadId());
+    EXPECT_EQ(owner.process_id, ::GetCurrentProcessId());
+
+    ::DestroyWindow(tool);
+    ::DestroyWindow(normal);
+    ::UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
+}
+
+}  // namespace
+}  // namespace cua_actions::windows
