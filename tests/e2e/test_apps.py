@@ -50,6 +50,19 @@ def shell_link(target, arguments):
     return header + link_info + args + struct.pack("<I", 0)
 
 
+def gui_copy(source, destination):
+    """A copy of a console program marked for the Windows GUI subsystem: started
+    through the shell it then gets no console window, which would otherwise
+    open beside it and take the foreground."""
+    image = bytearray(Path(source).read_bytes())
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    assert image[pe:pe + 4] == b"PE\0\0"
+    subsystem = pe + 4 + 20 + 68  # in the optional header, same place for PE32 and PE32+
+    struct.pack_into("<H", image, subsystem, 2)  # IMAGE_SUBSYSTEM_WINDOWS_GUI
+    Path(destination).write_bytes(bytes(image))
+    return Path(destination)
+
+
 def reg(*args):
     out, status, err = harness.run_program(["reg", *args], timeout=60)
     return status
@@ -61,8 +74,9 @@ class AppsTest(unittest.TestCase):
         cls.prefix = harness.wine_prefix()
         cls.tmp = tempfile.TemporaryDirectory()
         cls.log = Path(cls.tmp.name) / "probe.log"
+        cls.probe = gui_copy(harness.PROBE, Path(cls.tmp.name) / "zelto-probe-gui.exe")
         # The probe runs with its window arguments only through a shortcut.
-        cls.link_bytes = shell_link(windows_path(harness.PROBE),
+        cls.link_bytes = shell_link(windows_path(cls.probe),
                                     f"window {windows_path(cls.log)} 100 100 200 150 25")
         cls.menu_link = cls.prefix / START_MENU / (PROBE_TITLE + ".lnk")
         cls.side_link = Path(cls.tmp.name) / "probe-app-path.lnk"
@@ -72,7 +86,7 @@ class AppsTest(unittest.TestCase):
         cls.start_apps.parent.mkdir(parents=True, exist_ok=True)
         cls.start_apps.write_text(json.dumps(START_APPS), encoding="utf-8")
         # Started without arguments the probe exits at once: a launch with no window.
-        reg("add", SILENT_KEY, "/ve", "/d", windows_path(harness.PROBE), "/f")
+        reg("add", SILENT_KEY, "/ve", "/d", windows_path(cls.probe), "/f")
 
     @classmethod
     def tearDownClass(cls):

@@ -17,15 +17,6 @@ namespace {
 
 using Handler = ActionResult (*)(const Json& params);
 
-// Answer of an action whose implementation is not part of this build yet.
-template <const char* kName>
-ActionResult not_available(const Json& /*params*/) {
-    return error_result(std::string("Action '") + kName + "' is not available in this build");
-}
-
-constexpr char kScreenshot[] = "screenshot";
-constexpr char kOpenApp[] = "open_app";
-
 struct ActionEntry {
     std::string_view name;
     Handler handler;
