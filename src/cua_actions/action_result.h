@@ -11,7 +11,9 @@ namespace cua_actions {
 using Json = nlohmann::json;
 using ActionResult = nlohmann::json;
 
-inline ActionResult ok_result() { return ActionResult{{"ok", true}}; }
+inline ActionResult ok_result() {
+    return ActionResult{{"ok", true}};
+}
 
 inline ActionResult ok_result(Json data) {
     return ActionResult{{"ok", true}, {"data", std::move(data)}};

@@ -13,21 +13,6 @@ namespace {
 
 constexpr std::uint64_t kTicksPerSecond = 10'000'000;  // FILETIME counts 100 ns
 
-bool has_unpaired_surrogate(std::u16string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-                return true;
-            }
-            ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
-}
-
 std::optional<std::int64_t> whole_seconds(const SYSTEMTIME& time) {
     FILETIME file_time{};
     if (!::SystemTimeToFileTime(&time, &file_time)) {
@@ -57,7 +42,7 @@ std::optional<std::string> native_get_env(const std::string& name) {
         return std::nullopt;  // changed between the two calls
     }
     value.resize(length);
-    if (has_unpaired_surrogate(value)) {
+    if (!text::is_valid_utf16(value)) {
         return std::nullopt;
     }
     return text::utf16_to_utf8(value);

@@ -46,7 +46,8 @@ IntakeOutcome handle_request(const std::optional<std::string>& input, const Disp
     if (!request.ok()) {
         return intake_failure("Invalid request JSON: " + request.error);
     }
-    const auto action = request.value.is_object() ? request.value.find("action") : request.value.end();
+    const auto action =
+        request.value.is_object() ? request.value.find("action") : request.value.end();
     if (!request.value.is_object() || action == request.value.end() || !action->is_string() ||
         action->get_ref<const std::string&>().empty()) {
         return intake_failure("Missing action in request");

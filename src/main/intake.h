@@ -9,7 +9,8 @@
 
 namespace cua_entry {
 
-using Dispatcher = std::function<nlohmann::json(const std::string& action, const nlohmann::json& params)>;
+using Dispatcher =
+    std::function<nlohmann::json(const std::string& action, const nlohmann::json& params)>;
 
 struct IntakeOutcome {
     std::string line;  // compact JSON plus the line feed

@@ -28,6 +28,9 @@ bool is_valid_utf8(std::string_view s);
 // Each maximal invalid subpart becomes one U+FFFD: E2 82 41 -> U+FFFD 'A', F0 80 -> two U+FFFD.
 std::u16string utf8_to_utf16(std::string_view s);
 
+// False when the text holds an unpaired surrogate.
+bool is_valid_utf16(std::u16string_view s);
+
 // Unpaired surrogates become U+FFFD.
 std::string utf16_to_utf8(std::u16string_view s);
 

@@ -101,4 +101,19 @@ std::string utf8_prefix(std::string_view s, std::size_t max_chars) {
     return std::string(s.substr(0, pos));
 }
 
+bool is_valid_utf16(std::u16string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char16_t unit = s[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) {
+                return false;
+            }
+            ++i;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace text

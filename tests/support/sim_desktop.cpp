@@ -4,11 +4,14 @@ namespace sim {
 
 namespace {
 // Monitor handles are 1-based indexes into the monitor list, like counters in a fake.
-Handle monitor_handle(std::size_t index) { return static_cast<Handle>(index + 1); }
+Handle monitor_handle(std::size_t index) {
+    return static_cast<Handle>(index + 1);
+}
 }  // namespace
 
 SimDesktop::SimDesktop() {
-    monitors.push_back(SimMonitor{Rect{0, 0, 1920, 1080}, cua_actions::windows::kMonitorInfoFlagPrimary});
+    monitors.push_back(
+        SimMonitor{Rect{0, 0, 1920, 1080}, cua_actions::windows::kMonitorInfoFlagPrimary});
 }
 
 std::vector<InputRecord> SimDesktop::inputs() const {
@@ -132,8 +135,12 @@ void SimDesktop::write_stderr_line(std::string_view line) {
     stderr_lines.emplace_back(line);
 }
 
-ScopedSimDesktop::ScopedSimDesktop() { cua_actions::windows::set_platform(&desktop_); }
+ScopedSimDesktop::ScopedSimDesktop() {
+    cua_actions::windows::set_platform(&desktop_);
+}
 
-ScopedSimDesktop::~ScopedSimDesktop() { cua_actions::windows::set_platform(nullptr); }
+ScopedSimDesktop::~ScopedSimDesktop() {
+    cua_actions::windows::set_platform(nullptr);
+}
 
 }  // namespace sim

@@ -33,8 +33,8 @@ struct SimEvent {
     enum class Kind { cursor, input };
     Kind kind = Kind::cursor;
     std::uint64_t at_ms = 0;
-    Point cursor;        // Kind::cursor: where SetCursorPos put it
-    InputRecord input;   // Kind::input: one record of a SendInput call
+    Point cursor;           // Kind::cursor: where SetCursorPos put it
+    InputRecord input;      // Kind::input: one record of a SendInput call
     std::size_t batch = 0;  // index of the SendInput call the record came with
 };
 
@@ -159,9 +159,9 @@ struct SimFrame {
 struct SimGdiObject {
     enum class Kind { screen_dc, memory_dc, bitmap };
     Kind kind = Kind::bitmap;
-    Handle selected = 0;  // memory_dc: the object selected into it
-    std::int32_t width = 0;   // bitmap
-    std::int32_t height = 0;  // bitmap
+    Handle selected = 0;             // memory_dc: the object selected into it
+    std::int32_t width = 0;          // bitmap
+    std::int32_t height = 0;         // bitmap
     std::vector<std::uint8_t> bgrx;  // bitmap pixels, rows top-down
 };
 
@@ -188,12 +188,12 @@ struct SimAppWindow {
     std::uint32_t ex_style = 0;
     std::uint32_t thread_id = 0;
     std::uint32_t process_id = 0;
-    Rect rect;              // current outer rectangle
-    Rect restored_rect;     // where SW_RESTORE puts a maximized window back
+    Rect rect;           // current outer rectangle
+    Rect restored_rect;  // where SW_RESTORE puts a maximized window back
     bool minimized = false;
     bool maximized = false;
     std::uint64_t appears_ms = 0;
-    bool rect_fails = false;               // GetWindowRect refuses it
+    bool rect_fails = false;          // GetWindowRect refuses it
     bool maximize_minimizes = false;  // SW_SHOWMAXIMIZED minimizes it instead
 };
 
@@ -242,7 +242,7 @@ struct SimFolder {
 };
 
 class SimDesktop final : public cua_actions::windows::Platform {
-public:
+  public:
     SimDesktop();  // one 1920x1080 primary monitor, cursor at 0,0, t = 0
 
     // --- state the tests arrange and inspect (guard with lock() if threads run) ---
@@ -302,7 +302,7 @@ public:
     std::vector<std::string> clipboard_misuse;
     // Puts a format on the clipboard as another program would.
     void put_clipboard_bytes(std::uint32_t format, std::vector<std::byte> bytes);
-    void put_clipboard_text(std::u16string_view text);  // format 13, zero-terminated
+    void put_clipboard_text(std::u16string_view text);    // format 13, zero-terminated
     void put_clipboard_non_memory(std::uint32_t format);  // e.g. a bitmap handle
     // format -> bytes of every memory format, in clipboard order.
     std::vector<std::pair<std::uint32_t, std::vector<std::byte>>> clipboard_contents() const;
@@ -312,8 +312,8 @@ public:
     Handle foreground_window = 0;
     std::optional<cua_actions::windows::GuiThreadInfo> foreground_thread_info;
     std::map<Handle, SimImeWindow> ime_windows;
-    int ime_contexts_held = 0;  // ImmGetContext without ImmReleaseContext yet
-    std::vector<Handle> ime_queries;  // default IME windows asked for their open status
+    int ime_contexts_held = 0;            // ImmGetContext without ImmReleaseContext yet
+    std::vector<Handle> ime_queries;      // default IME windows asked for their open status
     Handle next_input_handle = 0x100000;  // counter behind the handles handed out above
 
     // --- application windows, shell and folders (sim_apps.cpp) ---
@@ -369,7 +369,7 @@ public:
     bool terminate_child_tree(Handle child) override;
     bool wait_child_exit(Handle child) override;
     cua_actions::windows::ChildOutput collect_child_output(Handle child,
-                                                          std::uint32_t grace_ms) override;
+                                                           std::uint32_t grace_ms) override;
     void close_child_process(Handle child) override;
 
     // --- screen capture (sim_capture.cpp) ---
@@ -452,14 +452,14 @@ public:
     // ShowWindow on an application window (show_window routes here).
     bool show_app_window(SimAppWindow& window, int command);
 
-private:
+  private:
     std::recursive_mutex mutex_;
     std::uint32_t last_error_ = 0;
 };
 
 // Installs a fresh SimDesktop as the active platform for one test's lifetime.
 class ScopedSimDesktop {
-public:
+  public:
     ScopedSimDesktop();
     ~ScopedSimDesktop();
     ScopedSimDesktop(const ScopedSimDesktop&) = delete;
@@ -468,7 +468,7 @@ public:
     SimDesktop* operator->() { return &desktop_; }
     SimDesktop& operator*() { return desktop_; }
 
-private:
+  private:
     SimDesktop desktop_;
 };
 

@@ -11,20 +11,23 @@ namespace cua_actions::windows {
 namespace {
 
 class DispatcherTest : public ::testing::Test {
-protected:
+  protected:
     sim::ScopedSimDesktop desktop;
 };
 
 TEST_F(DispatcherTest, NamesOutsideTheTableAreUnknownExactlyAsSent) {
-    for (const char* name : {"Type", "Screenshot", "press-combination", " type", "move ", "MOVE", "runPowershell"}) {
+    for (const char* name :
+         {"Type", "Screenshot", "press-combination", " type", "move ", "MOVE", "runPowershell"}) {
         const ActionResult result = dispatch(name, Json::object());
         EXPECT_EQ(text::json_dump(result),
-                  text::json_dump(Json{{"ok", false}, {"error", std::string("Unknown CUA action: ") + name}}));
+                  text::json_dump(
+                      Json{{"ok", false}, {"error", std::string("Unknown CUA action: ") + name}}));
     }
 }
 
 TEST_F(DispatcherTest, CheckPermissionsIgnoresParams) {
-    for (const Json& params : {Json::object(), Json(nullptr), Json(5), Json::array({1}), Json{{"x", 1}}}) {
+    for (const Json& params :
+         {Json::object(), Json(nullptr), Json(5), Json::array({1}), Json{{"x", 1}}}) {
         EXPECT_EQ(text::json_dump(cua_actions::dispatch("check_permissions", params)),
                   R"({"data":{"accessibility":true,"screen_recording":true},"ok":true})");
     }
@@ -49,12 +52,18 @@ TEST_F(DispatcherTest, MoveSetsTheCursorWithoutDelayOrButtons) {
 
 TEST_F(DispatcherTest, MoveRejectsUnusablePositions) {
     const Json bad_positions[] = {
-        Json::array({0.5}), Json::array(), Json("0.5,0.5"), Json{{"x", 1}},
-        Json::array({0.5, "0.5"}), Json::array({0.5, nullptr}), Json(nullptr),
+        Json::array({0.5}),
+        Json::array(),
+        Json("0.5,0.5"),
+        Json{{"x", 1}},
+        Json::array({0.5, "0.5"}),
+        Json::array({0.5, nullptr}),
+        Json(nullptr),
     };
     for (const Json& position : bad_positions) {
         const ActionResult result = dispatch("move", Json{{"position", position}});
-        EXPECT_EQ(text::json_dump(result), R"({"error":"Missing position","ok":false})") << position;
+        EXPECT_EQ(text::json_dump(result), R"({"error":"Missing position","ok":false})")
+            << position;
     }
     EXPECT_EQ(dispatch("move", Json(nullptr))["error"], "Missing position");
     EXPECT_TRUE(desktop->events.empty());

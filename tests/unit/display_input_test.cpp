@@ -16,7 +16,7 @@ SimMonitor monitor(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t 
 }
 
 class DisplayTest : public ::testing::Test {
-protected:
+  protected:
     sim::ScopedSimDesktop desktop;
 
     void use_monitors(std::vector<SimMonitor> monitors) { desktop->monitors = std::move(monitors); }
@@ -80,15 +80,18 @@ TEST_F(DisplayTest, DisplayIdSelection) {
         {"0,0,2550,1440", 0,
          "[CUA-display-win] fuzzy matched display_id=0,0,2550,1440 -> 0,0,2560x1440 score=10"},
         {"-1900,+3,1920,1080", -1920,
-         "[CUA-display-win] fuzzy matched display_id=-1900,+3,1920,1080 -> -1920,0,1920x1080 score=23"},
+         "[CUA-display-win] fuzzy matched display_id=-1900,+3,1920,1080 -> -1920,0,1920x1080 "
+         "score=23"},
         {"abc", 0, "[CUA-display-win] display_id not found, fallback to primary display: abc"},
         {"1,2,3", 0, "[CUA-display-win] display_id not found, fallback to primary display: 1,2,3"},
-        {"1,2,3,4,", 0, "[CUA-display-win] display_id not found, fallback to primary display: 1,2,3,4,"},
+        {"1,2,3,4,", 0,
+         "[CUA-display-win] display_id not found, fallback to primary display: 1,2,3,4,"},
         {"1.5,0,10,10", 0,
          "[CUA-display-win] display_id not found, fallback to primary display: 1.5,0,10,10"},
         {"0,0,2147483648,10", 0,
          "[CUA-display-win] display_id not found, fallback to primary display: 0,0,2147483648,10"},
-        {"1, 2 3,4,5", 0, "[CUA-display-win] display_id not found, fallback to primary display: 1, 2 3,4,5"},
+        {"1, 2 3,4,5", 0,
+         "[CUA-display-win] display_id not found, fallback to primary display: 1, 2 3,4,5"},
         {"", 0, ""},
         {"   ", 0, ""},
     };
@@ -128,7 +131,7 @@ struct MapCase {
 TEST_F(DisplayTest, WorkedMappingExamplesOnLeftDisplay) {
     use_monitors({monitor(-1920, 0, 1920, 1080, false)});
     const MapCase cases[] = {
-        {0.5, 0.5, 960, 540, -960, 540, 0.5, 0.5},     {500, 250, 960, 270, -960, 270, 0.5, 0.25},
+        {0.5, 0.5, 960, 540, -960, 540, 0.5, 0.5},    {500, 250, 960, 270, -960, 270, 0.5, 0.25},
         {1.0, 1000, 1919, 1079, -1, 1079, 1.0, 1.0},  {1.5, -3, 3, 0, -1917, 0, 0.0015, 0.0},
         {2500, 0, 1919, 0, -1, 0, 1.0, 0.0},          {0, 0, 0, 0, -1920, 0, 0.0, 0.0},
         {5000, 5000, 1919, 1079, -1, 1079, 1.0, 1.0}, {1, 1, 1919, 1079, -1, 1079, 1.0, 1.0},
@@ -170,7 +173,8 @@ TEST_F(DisplayTest, SourceSizeRules) {
         {Json{{"sourceWidth", 0}}, 1920},
         {Json{{"sourceWidth", -5}}, 1920},
         {Json{{"sourceWidth", "1280"}}, 1920},
-        {Json{{"sourceWidth", "x"}, {"source_width", 1280}}, 1920},  // present key wins, no fallback
+        {Json{{"sourceWidth", "x"}, {"source_width", 1280}},
+         1920},  // present key wins, no fallback
         {Json{{"sourceWidth", 100.5}}, 100.5},
         {Json::array({1280}), 1920},
         {Json("1280"), 1920},
@@ -198,8 +202,8 @@ TEST_F(DisplayTest, HugeSourcesAndOriginsSaturate) {
     constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
     use_monitors({SimMonitor{Rect{kMax - 10, 0, kMax, 10}, kMonitorInfoFlagPrimary}});
     const double position[] = {1.0, 1.0};
-    const ClickPoint point =
-        to_physical_click_point(position, Json{{"_screen", {{"sourceWidth", 1e300}, {"sourceHeight", 1e12}}}});
+    const ClickPoint point = to_physical_click_point(
+        position, Json{{"_screen", {{"sourceWidth", 1e300}, {"sourceHeight", 1e12}}}});
     EXPECT_EQ(point.mapping["display_relative"], Json({kMax, kMax}));
     EXPECT_EQ(point.x, kMax);
     EXPECT_EQ(point.y, kMax);
@@ -213,7 +217,8 @@ TEST_F(DisplayTest, DpiStepRunsOnceAndReportsNonZeroErrors) {
     ensure_dpi_awareness();
     EXPECT_EQ(desktop->dpi_calls, 1);
     EXPECT_EQ(desktop->stderr_lines,
-              std::vector<std::string>{"[CUA-display-win] SetProcessDPIAware failed or was already fixed: 5"});
+              std::vector<std::string>{
+                  "[CUA-display-win] SetProcessDPIAware failed or was already fixed: 5"});
 
     desktop->stderr_lines.clear();
     desktop->fail.dpi_error_code = 0;

@@ -15,7 +15,7 @@ struct Call {
 
 // Records what reaches the dispatcher and answers with a fixed result.
 class RecordingDispatcher {
-public:
+  public:
     nlohmann::json answer = {{"ok", true}};
     std::vector<Call> calls;
 
@@ -85,30 +85,40 @@ TEST(Intake, ParamsPassThroughOrDefaultToEmptyObject) {
 
 TEST(Intake, ResultLineIsCompactSortedWithLineFeedAndStatusZeroEvenOnFailure) {
     RecordingDispatcher dispatcher;
-    dispatcher.answer = {{"ok", false}, {"error", "x\"\\\x01/é"}, {"data", {{"b", 1.0}, {"a", nullptr}}}};
+    dispatcher.answer = {
+        {"ok", false}, {"error", "x\"\\\x01/é"}, {"data", {{"b", 1.0}, {"a", nullptr}}}};
     const IntakeOutcome outcome = handle_request(R"({"action":"a"})", dispatcher.as_function());
     EXPECT_EQ(outcome.exit_status, 0);
-    EXPECT_EQ(outcome.line, "{\"data\":{\"a\":null,\"b\":1.0},\"error\":\"x\\\"\\\\\\u0001/é\",\"ok\":false}\n");
+    EXPECT_EQ(outcome.line,
+              "{\"data\":{\"a\":null,\"b\":1.0},\"error\":\"x\\\"\\\\\\u0001/é\",\"ok\":false}\n");
 }
 
 TEST(Intake, InvalidUtf8FromAnActionNeverBreaksTheLine) {
     RecordingDispatcher dispatcher;
-    dispatcher.answer = {{"ok", true}, {"data", {{"title", std::string("a\xFF" "b")}}}};
+    dispatcher.answer = {{"ok", true},
+                         {"data",
+                          {{"title", std::string("a\xFF"
+                                                 "b")}}}};
     const IntakeOutcome outcome = handle_request(R"({"action":"a"})", dispatcher.as_function());
-    EXPECT_EQ(outcome.line, "{\"data\":{\"title\":\"a\xEF\xBF\xBD" "b\"},\"ok\":true}\n");
+    EXPECT_EQ(outcome.line,
+              "{\"data\":{\"title\":\"a\xEF\xBF\xBD"
+              "b\"},\"ok\":true}\n");
 }
 
 TEST(Intake, DeepNestingAndLargeInputsFailCleanly) {
     RecordingDispatcher dispatcher;
-    const std::string deep = "{\"action\":\"a\",\"params\":" + std::string(200, '[') + std::string(200, ']') + "}";
+    const std::string deep =
+        "{\"action\":\"a\",\"params\":" + std::string(200, '[') + std::string(200, ']') + "}";
     const IntakeOutcome deep_outcome = handle_request(deep, dispatcher.as_function());
     EXPECT_EQ(deep_outcome.exit_status, 1);
-    EXPECT_NE(deep_outcome.line.find("recursion limit exceeded at line 1 column"), std::string::npos);
+    EXPECT_NE(deep_outcome.line.find("recursion limit exceeded at line 1 column"),
+              std::string::npos);
 
     const std::string big(20 * 1024 * 1024, 'x');
     const IntakeOutcome big_outcome = handle_request(big, dispatcher.as_function());
-    EXPECT_EQ(big_outcome.line,
-              "{\"error\":\"Invalid request JSON: expected value at line 1 column 1\",\"ok\":false}\n");
+    EXPECT_EQ(
+        big_outcome.line,
+        "{\"error\":\"Invalid request JSON: expected value at line 1 column 1\",\"ok\":false}\n");
     EXPECT_TRUE(dispatcher.calls.empty());
 }
 

@@ -23,7 +23,7 @@ using cua_actions::windows::Platform;
 
 // What a side provides to the contract tests.
 class ContractSide {
-public:
+  public:
     virtual ~ContractSide() = default;
     virtual Platform& os() = 0;
     // Arranges an environment variable as the outside world would.
@@ -35,7 +35,7 @@ public:
 
 template <class Side>
 class PlatformContract : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<ContractSide> side = std::make_unique<Side>();
     Platform& os() { return side->os(); }
 };
@@ -55,8 +55,10 @@ TYPED_TEST_P(PlatformContract, MonitorsEnumerateWithReadableInfoAndOnePrimary) {
             ++primaries;
             EXPECT_EQ(info->monitor.left, 0);
             EXPECT_EQ(info->monitor.top, 0);
-            EXPECT_EQ(info->monitor.right, this->os().get_system_metrics(cua_actions::windows::kSmCxScreen));
-            EXPECT_EQ(info->monitor.bottom, this->os().get_system_metrics(cua_actions::windows::kSmCyScreen));
+            EXPECT_EQ(info->monitor.right,
+                      this->os().get_system_metrics(cua_actions::windows::kSmCxScreen));
+            EXPECT_EQ(info->monitor.bottom,
+                      this->os().get_system_metrics(cua_actions::windows::kSmCyScreen));
         }
     }
     EXPECT_EQ(primaries, 1);
@@ -72,7 +74,8 @@ TYPED_TEST_P(PlatformContract, CursorGoesWhereItIsSetWithinTheScreen) {
 }
 
 TYPED_TEST_P(PlatformContract, SendInputAcceptsAZeroLengthMove) {
-    const auto record = cua_actions::windows::InputRecord::mouse_event(cua_actions::windows::kMouseEventMove);
+    const auto record =
+        cua_actions::windows::InputRecord::mouse_event(cua_actions::windows::kMouseEventMove);
     EXPECT_EQ(this->os().send_input({&record, 1}), 1u);
 }
 
@@ -92,7 +95,8 @@ TYPED_TEST_P(PlatformContract, SleepAdvancesTheMonotonicClockAtLeastThatLong) {
 
 TYPED_TEST_P(PlatformContract, EnvironmentRoundTripsUnicodeAndEmptyValues) {
     this->side->set_env("ZELTO_CONTRACT_VAR", "h\xC3\xA9llo \xF0\x9F\x98\x80");
-    EXPECT_EQ(this->os().get_env("ZELTO_CONTRACT_VAR"), std::optional<std::string>("h\xC3\xA9llo \xF0\x9F\x98\x80"));
+    EXPECT_EQ(this->os().get_env("ZELTO_CONTRACT_VAR"),
+              std::optional<std::string>("h\xC3\xA9llo \xF0\x9F\x98\x80"));
     this->side->set_env("ZELTO_CONTRACT_VAR", "");
     EXPECT_EQ(this->os().get_env("ZELTO_CONTRACT_VAR"), std::optional<std::string>(""));
     this->side->unset_env("ZELTO_CONTRACT_VAR");
@@ -101,13 +105,14 @@ TYPED_TEST_P(PlatformContract, EnvironmentRoundTripsUnicodeAndEmptyValues) {
 
 REGISTER_TYPED_TEST_SUITE_P(PlatformContract, MonitorsEnumerateWithReadableInfoAndOnePrimary,
                             CursorGoesWhereItIsSetWithinTheScreen, SendInputAcceptsAZeroLengthMove,
-                            DpiStepSucceedsOrExplains, SleepAdvancesTheMonotonicClockAtLeastThatLong,
+                            DpiStepSucceedsOrExplains,
+                            SleepAdvancesTheMonotonicClockAtLeastThatLong,
                             EnvironmentRoundTripsUnicodeAndEmptyValues);
 
 // --- clipboard and global memory ------------------------------------------------
 template <class Side>
 class ClipboardContract : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<ContractSide> side = std::make_unique<Side>();
     Platform& os() { return side->os(); }
 
@@ -126,7 +131,8 @@ protected:
     }
     std::vector<std::uint32_t> formats() {
         std::vector<std::uint32_t> found;
-        for (std::uint32_t f = os().enum_clipboard_formats(0); f != 0; f = os().enum_clipboard_formats(f)) {
+        for (std::uint32_t f = os().enum_clipboard_formats(0); f != 0;
+             f = os().enum_clipboard_formats(f)) {
             found.push_back(f);
         }
         return found;
@@ -158,7 +164,8 @@ TYPED_TEST_P(ClipboardContract, RegisteredNamesKeepTheirIdentifier) {
 }
 
 TYPED_TEST_P(ClipboardContract, FormatsRoundTripWithTheirExactBytes) {
-    const std::uint32_t private_format = this->os().register_clipboard_format("ZeltoContractPrivate");
+    const std::uint32_t private_format =
+        this->os().register_clipboard_format("ZeltoContractPrivate");
     const std::string text("h\0i\0\0\0", 6);  // UTF-16 "hi" and its terminator
     const std::string binary("\x01\x00\xFF\x7F", 4);
     ASSERT_TRUE(this->os().open_clipboard(0));
@@ -167,13 +174,15 @@ TYPED_TEST_P(ClipboardContract, FormatsRoundTripWithTheirExactBytes) {
     const auto binary_block = this->block_of(binary);
     ASSERT_NE(text_block, 0u);
     EXPECT_EQ(this->os().global_size(text_block), text.size());
-    EXPECT_EQ(this->os().set_clipboard_data(cua_actions::windows::kCfUnicodeText, text_block), text_block);
+    EXPECT_EQ(this->os().set_clipboard_data(cua_actions::windows::kCfUnicodeText, text_block),
+              text_block);
     EXPECT_EQ(this->os().set_clipboard_data(private_format, binary_block), binary_block);
     EXPECT_TRUE(this->os().close_clipboard());
 
     ASSERT_TRUE(this->os().open_clipboard(0));
     const std::vector<std::uint32_t> formats = this->formats();
-    const auto text_at = std::find(formats.begin(), formats.end(), cua_actions::windows::kCfUnicodeText);
+    const auto text_at =
+        std::find(formats.begin(), formats.end(), cua_actions::windows::kCfUnicodeText);
     const auto private_at = std::find(formats.begin(), formats.end(), private_format);
     ASSERT_NE(text_at, formats.end());
     ASSERT_NE(private_at, formats.end());

@@ -8,14 +8,14 @@ namespace contract {
 namespace {
 
 class SimSide final : public ContractSide {
-public:
+  public:
     Platform& os() override { return desktop_; }
     void set_env(const std::string& name, const std::string& value) override {
         desktop_.environment[name] = value;
     }
     void unset_env(const std::string& name) override { desktop_.environment.erase(name); }
 
-private:
+  private:
     sim::SimDesktop desktop_;
 };
 

@@ -27,20 +27,6 @@ std::int32_t saturate32(std::int64_t value) {
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-// Truncates toward zero, saturating at the 32-bit limits.
-std::int32_t truncate_saturate32(double value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    return static_cast<std::int32_t>(value);
-}
-
 bool contains_origin(const DisplayInfo& display) {
     const std::int64_t x = display.x;
     const std::int64_t y = display.y;
@@ -117,6 +103,20 @@ std::int32_t pixel_offset(double source, double fraction) {
 
 }  // namespace
 
+// Truncates toward zero, saturating at the 32-bit limits.
+std::int32_t truncate_saturate32(double value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    return static_cast<std::int32_t>(value);
+}
+
 void ensure_dpi_awareness() {
     if (g_dpi_done.load(std::memory_order_acquire)) {
         return;
@@ -129,15 +129,17 @@ void ensure_dpi_awareness() {
     if (!os.set_process_dpi_aware()) {
         const std::uint32_t code = os.get_last_error();
         if (code != 0) {
-            os.write_stderr_line(std::string(kDisplayTag) +
-                                 "SetProcessDPIAware failed or was already fixed: " +
-                                 std::to_string(code));
+            os.write_stderr_line(
+                std::string(kDisplayTag) +
+                "SetProcessDPIAware failed or was already fixed: " + std::to_string(code));
         }
     }
     g_dpi_done.store(true, std::memory_order_release);
 }
 
-void reset_dpi_awareness_for_testing() { g_dpi_done.store(false); }
+void reset_dpi_awareness_for_testing() {
+    g_dpi_done.store(false);
+}
 
 bool enum_display_proc(Handle monitor, std::vector<DisplayInfo>& displays) {
     const std::optional<MonitorInfo> info = platform().get_monitor_info(monitor);
@@ -151,9 +153,10 @@ bool enum_display_proc(Handle monitor, std::vector<DisplayInfo>& displays) {
 }
 
 void sort_displays(std::vector<DisplayInfo>& displays) {
-    std::stable_sort(displays.begin(), displays.end(), [](const DisplayInfo& a, const DisplayInfo& b) {
-        return a.x != b.x ? a.x < b.x : a.y < b.y;
-    });
+    std::stable_sort(displays.begin(), displays.end(),
+                     [](const DisplayInfo& a, const DisplayInfo& b) {
+                         return a.x != b.x ? a.x < b.x : a.y < b.y;
+                     });
 }
 
 std::vector<DisplayInfo> enumerate_displays() {
@@ -199,7 +202,8 @@ std::optional<std::vector<std::int32_t>> parse_display_id(const std::string& id)
     std::size_t start = 0;
     while (true) {
         const std::size_t comma = id.find(',', start);
-        parts.push_back(id.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        parts.push_back(
+            id.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (comma == std::string::npos) {
             break;
         }
@@ -249,9 +253,10 @@ DisplayInfo selected_display(const Json& params) {
             }
         }
         if (best != nullptr) {
-            os.write_stderr_line(std::string(kDisplayTag) + "fuzzy matched display_id=" + id + " -> " +
-                                 std::to_string(best->x) + "," + std::to_string(best->y) + "," +
-                                 std::to_string(best->width) + "x" + std::to_string(best->height) +
+            os.write_stderr_line(std::string(kDisplayTag) + "fuzzy matched display_id=" + id +
+                                 " -> " + std::to_string(best->x) + "," + std::to_string(best->y) +
+                                 "," + std::to_string(best->width) + "x" +
+                                 std::to_string(best->height) +
                                  " score=" + std::to_string(best_score));
             return *best;
         }
@@ -265,7 +270,8 @@ DisplayInfo selected_display(const Json& params) {
 ClickPoint to_physical_click_point(std::span<const double> position, const Json& params) {
     const DisplayInfo display = selected_display(params);
     const double source_width = source_size(params, "sourceWidth", "source_width", display.width);
-    const double source_height = source_size(params, "sourceHeight", "source_height", display.height);
+    const double source_height =
+        source_size(params, "sourceHeight", "source_height", display.height);
     const double nx = normalize(position[0]);
     const double ny = normalize(position[1]);
     const std::int32_t dx = pixel_offset(source_width, nx);

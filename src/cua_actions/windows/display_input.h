@@ -29,6 +29,9 @@ struct ClickPoint {
     Json mapping;
 };
 
+// Truncates toward zero, saturating at the 32-bit limits (NaN gives 0).
+std::int32_t truncate_saturate32(double value);
+
 // Makes the process DPI-aware; only the first call in a process does anything.
 void ensure_dpi_awareness();
 // Lets tests run the first-call path again.

@@ -19,6 +19,8 @@ Platform& platform() {
     return *active;
 }
 
-void set_platform(Platform* replacement) { g_active.store(replacement, std::memory_order_release); }
+void set_platform(Platform* replacement) {
+    g_active.store(replacement, std::memory_order_release);
+}
 
 }  // namespace cua_actions::windows

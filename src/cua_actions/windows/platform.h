@@ -158,7 +158,7 @@ struct CreateWindowSpec {
     Handle instance = 0;
 };
 
-inline constexpr std::uint32_t kCfUnicodeText = 13;  // CF_UNICODETEXT
+inline constexpr std::uint32_t kCfUnicodeText = 13;     // CF_UNICODETEXT
 inline constexpr std::uint32_t kGmemMoveable = 0x0002;  // GMEM_MOVEABLE
 
 // The part of GUITHREADINFO the input-method check reads.
@@ -167,14 +167,14 @@ struct GuiThreadInfo {
     Handle focus = 0;   // hwndFocus
 };
 
-inline constexpr std::uint32_t kWmImeControl = 0x0283;     // WM_IME_CONTROL
+inline constexpr std::uint32_t kWmImeControl = 0x0283;      // WM_IME_CONTROL
 inline constexpr std::uint64_t kImcGetOpenStatus = 0x0005;  // IMC_GETOPENSTATUS
 inline constexpr std::uint32_t kSmtoAbortIfHung = 0x0002;   // SMTO_ABORTIFHUNG
 
 // --- screen capture: types --------------------------------------------------------
-inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;    // SRCCOPY
-inline constexpr std::uint32_t kBiRgb = 0;               // BI_RGB
-inline constexpr std::uint32_t kDibRgbColors = 0;        // DIB_RGB_COLORS
+inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;       // SRCCOPY
+inline constexpr std::uint32_t kBiRgb = 0;                  // BI_RGB
+inline constexpr std::uint32_t kDibRgbColors = 0;           // DIB_RGB_COLORS
 inline constexpr std::uint32_t kBitmapInfoHeaderSize = 40;  // sizeof(BITMAPINFOHEADER)
 
 // BITMAPINFOHEADER, field for field; the colour table is never used.
@@ -194,17 +194,17 @@ struct BitmapInfoHeader {
 };
 
 // --- application windows, shell and folders: types ------------------------------
-inline constexpr std::uint32_t kGwHwndNext = 2;           // GW_HWNDNEXT
-inline constexpr int kGwlExStyle = -20;                   // GWL_EXSTYLE
-inline constexpr int kSwShowNormal = 1;                   // SW_SHOWNORMAL
-inline constexpr int kSwShowMaximized = 3;                // SW_SHOWMAXIMIZED
-inline constexpr int kSwShow = 5;                         // SW_SHOW
-inline constexpr int kSwRestore = 9;                      // SW_RESTORE
-inline constexpr std::uint32_t kSwpNoSize = 0x0001;       // SWP_NOSIZE
-inline constexpr std::uint32_t kSwpNoMove = 0x0002;       // SWP_NOMOVE
-inline constexpr std::uint32_t kSwpNoZOrder = 0x0004;     // SWP_NOZORDER
-inline constexpr std::uint32_t kSwpShowWindow = 0x0040;   // SWP_SHOWWINDOW
-inline constexpr std::uint16_t kVkMenuKey = 0x12;         // VK_MENU (Alt)
+inline constexpr std::uint32_t kGwHwndNext = 2;          // GW_HWNDNEXT
+inline constexpr int kGwlExStyle = -20;                  // GWL_EXSTYLE
+inline constexpr int kSwShowNormal = 1;                  // SW_SHOWNORMAL
+inline constexpr int kSwShowMaximized = 3;               // SW_SHOWMAXIMIZED
+inline constexpr int kSwShow = 5;                        // SW_SHOW
+inline constexpr int kSwRestore = 9;                     // SW_RESTORE
+inline constexpr std::uint32_t kSwpNoSize = 0x0001;      // SWP_NOSIZE
+inline constexpr std::uint32_t kSwpNoMove = 0x0002;      // SWP_NOMOVE
+inline constexpr std::uint32_t kSwpNoZOrder = 0x0004;    // SWP_NOZORDER
+inline constexpr std::uint32_t kSwpShowWindow = 0x0040;  // SWP_SHOWWINDOW
+inline constexpr std::uint16_t kVkMenuKey = 0x12;        // VK_MENU (Alt)
 
 // GetWindowTextW into a buffer of `buffer_units`: the returned length (0 or
 // less: no title) and the units copied, without the terminating NUL.
@@ -228,7 +228,7 @@ struct FolderEntry {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // --- clock ---------------------------------------------------------------
@@ -238,7 +238,7 @@ public:
     virtual std::chrono::nanoseconds monotonic_now() = 0;
 
     // --- DPI and displays ----------------------------------------------------
-    virtual bool set_process_dpi_aware() = 0;  // SetProcessDPIAware
+    virtual bool set_process_dpi_aware() = 0;    // SetProcessDPIAware
     virtual std::uint32_t get_last_error() = 0;  // GetLastError of this thread
     // EnumDisplayMonitors(NULL, NULL, ...): the monitors in enumeration order.
     virtual std::vector<Handle> enum_display_monitors() = 0;
@@ -319,7 +319,7 @@ public:
     virtual Handle global_alloc(std::uint32_t flags, std::size_t bytes) = 0;
     // 0 when `memory` is not a global memory block.
     virtual std::size_t global_size(Handle memory) = 0;
-    virtual void* global_lock(Handle memory) = 0;  // nullptr on failure
+    virtual void* global_lock(Handle memory) = 0;   // nullptr on failure
     virtual bool global_unlock(Handle memory) = 0;  // true while still locked
     virtual Handle global_free(Handle memory) = 0;  // 0 on success
 
@@ -333,8 +333,7 @@ public:
     virtual Handle imm_get_default_ime_wnd(Handle window) = 0;
     // SendMessageTimeoutW: the message's result, or nothing when it failed or
     // timed out.
-    virtual std::optional<std::uint64_t> send_message_timeout(Handle window,
-                                                              std::uint32_t message,
+    virtual std::optional<std::uint64_t> send_message_timeout(Handle window, std::uint32_t message,
                                                               std::uint64_t wparam,
                                                               std::int64_t lparam,
                                                               std::uint32_t flags,
@@ -360,7 +359,7 @@ public:
     virtual bool delete_dc(Handle dc) = 0;
 
     // --- application windows, shell and folders ------------------------------------
-    virtual Handle get_top_window(Handle parent) = 0;                   // GetTopWindow
+    virtual Handle get_top_window(Handle parent) = 0;                     // GetTopWindow
     virtual Handle get_window(Handle window, std::uint32_t command) = 0;  // GetWindow
     virtual bool is_window_visible(Handle window) = 0;
     virtual WindowText get_window_text(Handle window, int buffer_units) = 0;
@@ -369,9 +368,8 @@ public:
     virtual std::optional<Rect> get_window_rect(Handle window) = 0;
     virtual bool is_iconic(Handle window) = 0;
     virtual bool is_zoomed(Handle window) = 0;
-    virtual bool set_window_pos(Handle window, Handle insert_after, std::int32_t x,
-                                std::int32_t y, std::int32_t cx, std::int32_t cy,
-                                std::uint32_t flags) = 0;
+    virtual bool set_window_pos(Handle window, Handle insert_after, std::int32_t x, std::int32_t y,
+                                std::int32_t cx, std::int32_t cy, std::uint32_t flags) = 0;
     virtual bool set_foreground_window(Handle window) = 0;
     virtual bool bring_window_to_top(Handle window) = 0;
     virtual Handle set_focus(Handle window) = 0;  // the previously focused window
@@ -402,7 +400,7 @@ void set_platform(Platform* replacement);
 
 // Owns a started child's handles; the processes themselves are left alone.
 class ScopedChildProcess {
-public:
+  public:
     explicit ScopedChildProcess(Handle child) : child_(child) {}
     ~ScopedChildProcess() {
         if (child_ != 0) {
@@ -413,7 +411,7 @@ public:
     ScopedChildProcess& operator=(const ScopedChildProcess&) = delete;
     Handle get() const { return child_; }
 
-private:
+  private:
     Handle child_;
 };
 

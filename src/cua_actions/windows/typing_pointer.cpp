@@ -19,20 +19,6 @@ constexpr int kDragSteps = 30;
 constexpr std::uint32_t kDragSettleMs = 50;
 constexpr std::uint32_t kDragStepMs = 10;
 
-// Truncates toward zero, saturating at the 32-bit limits.
-std::int32_t truncate_to_int32(double value) {
-    if (std::isnan(value)) {
-        return 0;
-    }
-    if (value <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    return static_cast<std::int32_t>(value);
-}
-
 // Only a JSON integer that fits in 64 signed bits counts; 3.0 does not.
 std::int64_t scroll_amount(const Json& params) {
     const Json* amount = find_param(params, "amount");
@@ -145,8 +131,8 @@ ActionResult handle_drag(const Json& params) {
     const double ey = end.y;
     for (int i = 1; i <= kDragSteps; ++i) {
         const double t = static_cast<double>(i) / kDragSteps;
-        os.set_cursor_pos(truncate_to_int32(sx + (ex - sx) * t),
-                          truncate_to_int32(sy + (ey - sy) * t));
+        os.set_cursor_pos(truncate_saturate32(sx + (ex - sx) * t),
+                          truncate_saturate32(sy + (ey - sy) * t));
         send_mouse_event(kMouseEventMove);
         os.sleep_ms(kDragStepMs);
     }

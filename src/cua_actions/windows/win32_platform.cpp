@@ -10,29 +10,20 @@
 namespace cua_actions::windows {
 namespace {
 
-HMONITOR to_monitor(Handle handle) { return reinterpret_cast<HMONITOR>(static_cast<std::uintptr_t>(handle)); }
-Handle from_pointer(const void* pointer) { return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer)); }
+HMONITOR to_monitor(Handle handle) {
+    return reinterpret_cast<HMONITOR>(static_cast<std::uintptr_t>(handle));
+}
+Handle from_pointer(const void* pointer) {
+    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
+}
 
-Rect to_rect(const RECT& rect) { return Rect{rect.left, rect.top, rect.right, rect.bottom}; }
+Rect to_rect(const RECT& rect) {
+    return Rect{rect.left, rect.top, rect.right, rect.bottom};
+}
 
 BOOL CALLBACK collect_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
     reinterpret_cast<std::vector<Handle>*>(list)->push_back(from_pointer(monitor));
     return TRUE;
-}
-
-bool has_unpaired_surrogate(std::u16string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) {
-                return true;
-            }
-            ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace
@@ -42,16 +33,22 @@ Win32Platform& win32_platform() {
     return instance;
 }
 
-void Win32Platform::sleep_ms(std::uint32_t ms) { ::Sleep(ms); }
+void Win32Platform::sleep_ms(std::uint32_t ms) {
+    ::Sleep(ms);
+}
 
 std::chrono::nanoseconds Win32Platform::monotonic_now() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
 }
 
-bool Win32Platform::set_process_dpi_aware() { return ::SetProcessDPIAware() != FALSE; }
+bool Win32Platform::set_process_dpi_aware() {
+    return ::SetProcessDPIAware() != FALSE;
+}
 
-std::uint32_t Win32Platform::get_last_error() { return ::GetLastError(); }
+std::uint32_t Win32Platform::get_last_error() {
+    return ::GetLastError();
+}
 
 std::vector<Handle> Win32Platform::enum_display_monitors() {
     std::vector<Handle> monitors;
@@ -68,9 +65,13 @@ std::optional<MonitorInfo> Win32Platform::get_monitor_info(Handle monitor) {
     return MonitorInfo{to_rect(info.rcMonitor), to_rect(info.rcWork), info.dwFlags};
 }
 
-int Win32Platform::get_system_metrics(int index) { return ::GetSystemMetrics(index); }
+int Win32Platform::get_system_metrics(int index) {
+    return ::GetSystemMetrics(index);
+}
 
-bool Win32Platform::set_cursor_pos(std::int32_t x, std::int32_t y) { return ::SetCursorPos(x, y) != FALSE; }
+bool Win32Platform::set_cursor_pos(std::int32_t x, std::int32_t y) {
+    return ::SetCursorPos(x, y) != FALSE;
+}
 
 std::optional<Point> Win32Platform::get_cursor_pos() {
     POINT point{};
@@ -118,7 +119,7 @@ std::optional<std::string> Win32Platform::get_env(const std::string& name) {
         return std::nullopt;  // changed between the two calls
     }
     value.resize(length);
-    if (has_unpaired_surrogate(value)) {
+    if (!text::is_valid_utf16(value)) {
         return std::nullopt;
     }
     return text::utf16_to_utf8(value);

@@ -7,7 +7,7 @@
 namespace cua_actions::windows {
 
 class Win32Platform final : public Platform {
-public:
+  public:
     void sleep_ms(std::uint32_t ms) override;
     std::chrono::nanoseconds monotonic_now() override;
 

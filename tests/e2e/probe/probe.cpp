@@ -58,8 +58,9 @@ void log_window_state(HWND window, const char* event) {
     std::snprintf(buffer, sizeof(buffer),
                   "{\"msg\":\"%s\",\"hwnd\":%llu,\"rect\":[%ld,%ld,%ld,%ld],\"foreground\":%s,"
                   "\"zoomed\":%s}",
-                  event, static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)), rect.left,
-                  rect.top, rect.right, rect.bottom, GetForegroundWindow() == window ? "true" : "false",
+                  event, static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
+                  rect.left, rect.top, rect.right, rect.bottom,
+                  GetForegroundWindow() == window ? "true" : "false",
                   IsZoomed(window) ? "true" : "false");
     log_line(buffer);
 }
@@ -84,21 +85,40 @@ void log_key(const char* name, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK probe_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-        case WM_LBUTTONDOWN: log_mouse("lbuttondown", window, lparam, 0); return 0;
-        case WM_LBUTTONUP: log_mouse("lbuttonup", window, lparam, 0); return 0;
-        case WM_RBUTTONDOWN: log_mouse("rbuttondown", window, lparam, 0); return 0;
-        case WM_RBUTTONUP: log_mouse("rbuttonup", window, lparam, 0); return 0;
-        case WM_MOUSEMOVE: log_mouse("mousemove", window, lparam, 0); return 0;
+        case WM_LBUTTONDOWN:
+            log_mouse("lbuttondown", window, lparam, 0);
+            return 0;
+        case WM_LBUTTONUP:
+            log_mouse("lbuttonup", window, lparam, 0);
+            return 0;
+        case WM_RBUTTONDOWN:
+            log_mouse("rbuttondown", window, lparam, 0);
+            return 0;
+        case WM_RBUTTONUP:
+            log_mouse("rbuttonup", window, lparam, 0);
+            return 0;
+        case WM_MOUSEMOVE:
+            log_mouse("mousemove", window, lparam, 0);
+            return 0;
         case WM_MOUSEWHEEL:
             log_mouse("mousewheel", window, lparam, GET_WHEEL_DELTA_WPARAM(wparam));
             return 0;
-        case WM_KEYDOWN: log_key("keydown", wparam, lparam); return 0;
-        case WM_KEYUP: log_key("keyup", wparam, lparam); return 0;
-        case WM_SYSKEYDOWN: log_key("syskeydown", wparam, lparam); return 0;
-        case WM_SYSKEYUP: log_key("syskeyup", wparam, lparam); return 0;
+        case WM_KEYDOWN:
+            log_key("keydown", wparam, lparam);
+            return 0;
+        case WM_KEYUP:
+            log_key("keyup", wparam, lparam);
+            return 0;
+        case WM_SYSKEYDOWN:
+            log_key("syskeydown", wparam, lparam);
+            return 0;
+        case WM_SYSKEYUP:
+            log_key("syskeyup", wparam, lparam);
+            return 0;
         case WM_CHAR: {
             char buffer[64];
-            std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"char\",\"unit\":%u}", static_cast<unsigned>(wparam));
+            std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"char\",\"unit\":%u}",
+                          static_cast<unsigned>(wparam));
             log_line(buffer);
             return 0;
         }
@@ -138,8 +158,9 @@ int run_window(int argc, wchar_t** argv) {
     window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     window_class.lpszClassName = L"ZeltoProbeWindow";
     RegisterClassW(&window_class);
-    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", WS_OVERLAPPEDWINDOW,
-                                  x, y, width, height, nullptr, nullptr, window_class.hInstance, nullptr);
+    HWND window =
+        CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", WS_OVERLAPPEDWINDOW, x, y,
+                        width, height, nullptr, nullptr, window_class.hInstance, nullptr);
     if (window == nullptr) {
         return 4;
     }

@@ -5,6 +5,8 @@
 // this test program), which prints start_apps.json from its own folder.
 #include <windows.h>
 
+#include "standin_path.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,25 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::wstring get_env(const wchar_t* name) {
-    const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) {
-        return {};
-    }
-    std::wstring value(needed, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), needed));
-    return value;
-}
-
-fs::path standin_path() {
-    const std::wstring configured = get_env(L"ZELTO_TEST_POWERSHELL");
-    if (!configured.empty()) {
-        return fs::path(configured);
-    }
-    std::wstring self(MAX_PATH, L'\0');
-    self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
-    return fs::path(self).parent_path() / L"e2e" / L"tools" / L"powershell" / L"powershell.exe";
-}
+using test_support::get_env;
+using test_support::standin_path;
 
 std::u16string u16(const fs::path& path) {
     const std::wstring wide = path.wstring();

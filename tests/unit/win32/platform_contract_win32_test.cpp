@@ -15,7 +15,7 @@ std::wstring wide(const std::string& utf8) {
 }
 
 class Win32Side final : public ContractSide {
-public:
+  public:
     Platform& os() override { return cua_actions::windows::win32_platform(); }
     void set_env(const std::string& name, const std::string& value) override {
         ::SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str());

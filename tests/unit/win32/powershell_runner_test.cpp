@@ -6,6 +6,8 @@
 // own search-path resolution finds it.
 #include <windows.h>
 
+#include "standin_path.h"
+
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
@@ -25,25 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::wstring get_env(const wchar_t* name) {
-    const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-    if (needed == 0) {
-        return {};
-    }
-    std::wstring value(needed, L'\0');
-    value.resize(::GetEnvironmentVariableW(name, value.data(), needed));
-    return value;
-}
-
-fs::path standin_path() {
-    const std::wstring configured = get_env(L"ZELTO_TEST_POWERSHELL");
-    if (!configured.empty()) {
-        return fs::path(configured);
-    }
-    std::wstring self(MAX_PATH, L'\0');
-    self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
-    return fs::path(self).parent_path() / L"e2e" / L"tools" / L"powershell" / L"powershell.exe";
-}
+using test_support::get_env;
+using test_support::standin_path;
 
 bool is_running(DWORD pid) {
     const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
