@@ -85,6 +85,9 @@ start_wine() {
     wineserver -w </dev/null >/dev/null 2>&1 || true
     wineserver -p </dev/null >/dev/null 2>&1 || true
   fi
+  # Start the prefix's services now, with nothing of ours to inherit; started
+  # later by a test program they would hold that program's pipes open.
+  wine wineboot </dev/null >/dev/null 2>&1 || true
   install_standins
 }
 
