@@ -62,7 +62,7 @@ struct SimChildScript {
 
 struct SimChild {
     Handle handle = 0;
-    cua_actions::windows::ChildProcessSpec spec;
+    cua_actions::windows::ChildProcessLaunch launch;
     SimChildScript script;
     std::uint64_t started_ms = 0;
     std::optional<std::uint64_t> terminated_ms;  // when the tree was terminated
@@ -93,7 +93,7 @@ struct SimFailPlan {
 
 struct SimOverlayWindow {
     Handle handle = 0;
-    cua_actions::windows::CreateWindowSpec spec;
+    cua_actions::windows::CreateWindowParams window_params;
     std::uint64_t created_ms = 0;
     std::optional<std::uint64_t> shown_ms;
     int show_command = -1;
@@ -364,7 +364,7 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // --- child processes (sim_process.cpp) ---
     std::optional<std::string> search_path(const std::string& file_name) override;
     cua_actions::windows::ChildStart start_child_process(
-        const cua_actions::windows::ChildProcessSpec& spec) override;
+        const cua_actions::windows::ChildProcessLaunch& launch) override;
     cua_actions::windows::ChildStatus check_child_exit(Handle child) override;
     bool terminate_child_tree(Handle child) override;
     bool wait_child_exit(Handle child) override;
@@ -392,7 +392,7 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::optional<Handle> get_module_handle() override;
     std::optional<std::string> format_system_message(std::uint32_t code) override;
     std::uint16_t register_overlay_class(const std::string& class_name, Handle instance) override;
-    Handle create_window_ex(const cua_actions::windows::CreateWindowSpec& spec) override;
+    Handle create_window_ex(const cua_actions::windows::CreateWindowParams& window_params) override;
     bool set_layered_window_attributes(Handle window, std::uint32_t color_key, std::uint8_t alpha,
                                        std::uint32_t flags) override;
     bool show_window(Handle window, int command) override;

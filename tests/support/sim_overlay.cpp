@@ -71,19 +71,19 @@ std::uint16_t SimDesktop::register_overlay_class(const std::string& class_name, 
     return static_cast<std::uint16_t>(0xC000 + registered_classes.size());
 }
 
-Handle SimDesktop::create_window_ex(const cua_actions::windows::CreateWindowSpec& spec) {
+Handle SimDesktop::create_window_ex(const cua_actions::windows::CreateWindowParams& window_params) {
     auto guard = lock();
     if (overlay_fail.create_window) {
         last_error_ = *overlay_fail.create_window;
         return 0;
     }
-    if (registered_classes.count(spec.class_name) == 0) {
+    if (registered_classes.count(window_params.class_name) == 0) {
         last_error_ = kErrorCannotFindWndClass;
         return 0;
     }
     SimOverlayWindow window;
     window.handle = next_input_handle++;
-    window.spec = spec;
+    window.window_params = window_params;
     window.created_ms = now_ms();
     overlay_windows.push_back(window);
     return window.handle;

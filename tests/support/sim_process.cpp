@@ -5,7 +5,7 @@
 namespace sim {
 
 using cua_actions::windows::ChildOutput;
-using cua_actions::windows::ChildProcessSpec;
+using cua_actions::windows::ChildProcessLaunch;
 using cua_actions::windows::ChildStart;
 using cua_actions::windows::ChildState;
 using cua_actions::windows::ChildStatus;
@@ -50,14 +50,14 @@ std::optional<std::string> SimDesktop::search_path(const std::string& file_name)
     return found->second;
 }
 
-ChildStart SimDesktop::start_child_process(const ChildProcessSpec& spec) {
+ChildStart SimDesktop::start_child_process(const ChildProcessLaunch& launch) {
     auto guard = lock();
     if (child_fail.start) {
         return ChildStart{0, *child_fail.start};
     }
     SimChild child;
     child.handle = kFirstChildHandle + children.size();
-    child.spec = spec;
+    child.launch = launch;
     if (!child_scripts.empty()) {
         child.script = child_scripts.front();
         child_scripts.erase(child_scripts.begin());

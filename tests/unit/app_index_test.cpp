@@ -264,13 +264,13 @@ TEST_F(AppIndexSim, BuildOrderSourcesAndDeduplication) {
     const std::vector<std::string> reg_args{
         "query", "HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths", "/s",
         "/ve"};
-    EXPECT_EQ(desktop->children[1].spec.arguments, reg_args);
-    EXPECT_EQ(desktop->children[0].spec.program, "D:\\Win\\System32\\reg.exe");
+    EXPECT_EQ(desktop->children[1].launch.arguments, reg_args);
+    EXPECT_EQ(desktop->children[0].launch.program, "D:\\Win\\System32\\reg.exe");
     EXPECT_EQ(
-        desktop->children[3].spec.arguments,
+        desktop->children[3].launch.arguments,
         (std::vector<std::string>{"-NoProfile", "-NonInteractive", "-Command", kStartAppsQuery}));
     for (const sim::SimChild& child : desktop->children) {
-        EXPECT_EQ(child.spec.creation_flags, kCreateNoWindow);
+        EXPECT_EQ(child.launch.creation_flags, kCreateNoWindow);
         EXPECT_TRUE(child.closed);
     }
 }

@@ -130,10 +130,10 @@ TEST_F(PowerShellTest, StartsHiddenPowerShellWithTheEncodedCommand) {
     EXPECT_EQ(dump(result), R"({"data":{"output":"hi\r\n"},"ok":true})");
     ASSERT_EQ(desktop->children.size(), 1u);
     const sim::SimChild& child = desktop->children[0];
-    EXPECT_EQ(child.spec.program, kPowerShellPath);
-    EXPECT_EQ(child.spec.arguments, (std::vector<std::string>{"-NoProfile", "-NonInteractive",
-                                                              "-EncodedCommand", "QUJD"}));
-    EXPECT_EQ(child.spec.creation_flags, 0x08000000u);
+    EXPECT_EQ(child.launch.program, kPowerShellPath);
+    EXPECT_EQ(child.launch.arguments, (std::vector<std::string>{"-NoProfile", "-NonInteractive",
+                                                                "-EncodedCommand", "QUJD"}));
+    EXPECT_EQ(child.launch.creation_flags, 0x08000000u);
     // Polled at 0, 50, 100 and 150 ms; the exit at 120 ms is seen at 150.
     EXPECT_EQ(child.exit_checks, 4);
     EXPECT_EQ(desktop->now_ms(), 150u);
@@ -298,7 +298,7 @@ TEST_F(PowerShellTest, SendsTheEncodedWrapperOfTheScriptAsReceived) {
     EXPECT_EQ(dump(handle_powershell(Json{{"script", script}})),
               R"({"data":{"output":""},"ok":true})");
     ASSERT_EQ(desktop->children.size(), 1u);
-    EXPECT_EQ(desktop->children[0].spec.arguments.at(3),
+    EXPECT_EQ(desktop->children[0].launch.arguments.at(3),
               encode_powershell_command(build_powershell_wrapper(script)));
 }
 
@@ -312,7 +312,7 @@ TEST_F(PowerShellTest, RetryableFailureRunsTwiceAndPassesOnOnlyTheMessage) {
     EXPECT_EQ(desktop->children[1].started_ms, 30200u);  // after the 200 ms pause
     EXPECT_EQ(desktop->now_ms(), 60200u);
     // The same encoded command both times.
-    EXPECT_EQ(desktop->children[0].spec.arguments, desktop->children[1].spec.arguments);
+    EXPECT_EQ(desktop->children[0].launch.arguments, desktop->children[1].launch.arguments);
 }
 
 TEST_F(PowerShellTest, LastRetryableMessageWins) {
@@ -359,7 +359,7 @@ TEST_F(PowerShellTest, RunApplescriptIsServedByThePowerShellHandler) {
     EXPECT_EQ(dump(applescript), R"({"data":{"output":"x\r\n"},"ok":true})");
     EXPECT_EQ(dump(applescript), dump(powershell));
     ASSERT_EQ(desktop->children.size(), 2u);
-    EXPECT_EQ(desktop->children[0].spec.arguments, desktop->children[1].spec.arguments);
+    EXPECT_EQ(desktop->children[0].launch.arguments, desktop->children[1].launch.arguments);
 }
 
 }  // namespace

@@ -23,15 +23,16 @@ TEST_F(ClickIndicatorTest, ShowsALayeredClickThroughRingForOneSecond) {
 
     ASSERT_EQ(desktop->overlay_windows.size(), 1u);
     const sim::SimOverlayWindow& window = desktop->overlay_windows[0];
-    EXPECT_EQ(window.spec.class_name, "ZeltoClickIndicatorOverlay");
-    EXPECT_EQ(window.spec.title, "");
-    EXPECT_EQ(window.spec.style, 0x80000000u);
-    EXPECT_EQ(window.spec.ex_style, 0x080800A8u);
-    EXPECT_EQ((Rect{window.spec.x, window.spec.y, window.spec.width, window.spec.height}),
+    EXPECT_EQ(window.window_params.class_name, "ZeltoClickIndicatorOverlay");
+    EXPECT_EQ(window.window_params.title, "");
+    EXPECT_EQ(window.window_params.style, 0x80000000u);
+    EXPECT_EQ(window.window_params.ex_style, 0x080800A8u);
+    EXPECT_EQ((Rect{window.window_params.x, window.window_params.y, window.window_params.width,
+                    window.window_params.height}),
               (Rect{928, 508, 64, 64}));
-    EXPECT_EQ(window.spec.parent, 0u);
-    EXPECT_EQ(window.spec.menu, 0u);
-    EXPECT_EQ(window.spec.instance, desktop->module_handle);
+    EXPECT_EQ(window.window_params.parent, 0u);
+    EXPECT_EQ(window.window_params.menu, 0u);
+    EXPECT_EQ(window.window_params.instance, desktop->module_handle);
     EXPECT_TRUE(window.layered);
     EXPECT_EQ(window.color_key, 0x010101u);
     EXPECT_EQ(window.alpha, 255);

@@ -59,8 +59,8 @@ TEST_F(PointerTest, ClickAtThousandthsMovesThenPressesAndReleasesFiftyMsApart) {
     EXPECT_TRUE(desktop->overlay_windows.empty());
     desktop->run_pending_threads();
     ASSERT_EQ(desktop->overlay_windows.size(), 1u);
-    EXPECT_EQ(desktop->overlay_windows[0].spec.x, 928);
-    EXPECT_EQ(desktop->overlay_windows[0].spec.y, 508);
+    EXPECT_EQ(desktop->overlay_windows[0].window_params.x, 928);
+    EXPECT_EQ(desktop->overlay_windows[0].window_params.y, 508);
 }
 
 TEST_F(PointerTest, RightClickUsesTheRightButton) {

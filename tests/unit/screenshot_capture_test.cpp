@@ -4,7 +4,7 @@
 
 #include "cua_actions/windows/dispatcher.h"
 #include "cua_actions/windows/screenshot_encode.h"
-#include "support/screenshot_png_inspect.h"
+#include "support/screenshot_png_readback.h"
 #include "support/sim_desktop.h"
 #include "text/json_output.h"
 #include "text/text.h"
@@ -60,14 +60,14 @@ class ScreenshotTest : public ::testing::Test {
         }
         return rgba;
     }
-    static sim::PngInspection decode_image(const ActionResult& result) {
+    static sim::PngReadBack decode_image(const ActionResult& result) {
         const std::string url = result["data"]["image"].get<std::string>();
         const std::string prefix = "data:image/png;base64,";
         EXPECT_EQ(url.substr(0, prefix.size()), prefix);
         const auto bytes = text::base64_decode(url.substr(prefix.size()));
         EXPECT_TRUE(bytes.has_value());
         const std::string& png = bytes ? *bytes : prefix;
-        return sim::inspect_png(
+        return sim::read_back_png(
             std::span(reinterpret_cast<const std::uint8_t*>(png.data()), png.size()));
     }
 };
@@ -91,7 +91,7 @@ TEST_F(ScreenshotTest, CapturesTheDefaultDisplayWithItsGeometry) {
               0u)
         << line.substr(0, 80);
 
-    const sim::PngInspection png = decode_image(result);
+    const sim::PngReadBack png = decode_image(result);
     ASSERT_TRUE(png.ok) << png.error;
     EXPECT_EQ(sim::chunk_summary(png), "IHDR IDAT IEND");
     EXPECT_EQ(png.rgba, expected_rgba(0, 0, 40, 30)) << "alpha 255 whatever the fourth byte";
@@ -128,7 +128,7 @@ TEST_F(ScreenshotTest, DisplayLeftOfThePrimaryReportsItsNegativeOrigin) {
     ASSERT_EQ(result["ok"], true) << result.dump().substr(0, 200);
     EXPECT_EQ(result["data"]["display_id"], "-1920,0,1920,1080");
     EXPECT_EQ(result["data"]["width"], 1920);
-    const sim::PngInspection png = decode_image(result);
+    const sim::PngReadBack png = decode_image(result);
     ASSERT_TRUE(png.ok) << png.error;
     EXPECT_EQ(png.rgba, expected_rgba(-1920, 0, 1920, 1080));
 }
@@ -221,7 +221,7 @@ TEST_F(ScreenshotTest, LargeDisplaysAreReducedByTheirFactor) {
         EXPECT_EQ(result["data"]["height"], c.out_height);
         EXPECT_EQ(result["data"]["sourceWidth"], c.width);
         EXPECT_EQ(result["data"]["sourceHeight"], c.height);
-        const sim::PngInspection png = decode_image(result);
+        const sim::PngReadBack png = decode_image(result);
         ASSERT_TRUE(png.ok) << png.error;
         const auto& frame = desktop->screen_frame.bgrx;
         const auto reduced =

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "support/screenshot_png_inspect.h"
+#include "support/screenshot_png_readback.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -223,7 +223,7 @@ TEST(PngEncoder, DecodesToTheExpectedPixelsWithOnlyAllowedChunksAndSubRows) {
                                        PngOptions{c.threads, c.strip_rows});
         ASSERT_TRUE(std::holds_alternative<std::monostate>(result));
 
-        const sim::PngInspection png = sim::inspect_png(sink.bytes);
+        const sim::PngReadBack png = sim::read_back_png(sink.bytes);
         ASSERT_TRUE(png.ok) << png.error;
         EXPECT_EQ(sim::chunk_summary(png), "IHDR IDAT IEND");
         const ImageSize out = output_size(c.width, c.height, c.factor);
@@ -265,7 +265,7 @@ TEST(PngEncoder, EmptyFrameBecomesOneOpaqueBlackPixel) {
     VectorPngSink sink;
     ASSERT_TRUE(
         std::holds_alternative<std::monostate>(encode_png(BgrxView{nullptr, 0, 0}, 1, sink)));
-    const sim::PngInspection png = sim::inspect_png(sink.bytes);
+    const sim::PngReadBack png = sim::read_back_png(sink.bytes);
     ASSERT_TRUE(png.ok) << png.error;
     EXPECT_EQ(png.rgba, (std::vector<std::uint8_t>{0, 0, 0, 255}));
 }

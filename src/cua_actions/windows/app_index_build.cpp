@@ -122,11 +122,11 @@ std::optional<std::string> run_query_program(const char* program,
     if (!path) {
         return std::nullopt;
     }
-    ChildProcessSpec spec;
-    spec.program = *path;
-    spec.arguments = std::move(arguments);
-    spec.creation_flags = kCreateNoWindow;
-    const ChildStart start = platform().start_child_process(spec);
+    ChildProcessLaunch launch;
+    launch.program = *path;
+    launch.arguments = std::move(arguments);
+    launch.creation_flags = kCreateNoWindow;
+    const ChildStart start = platform().start_child_process(launch);
     if (start.child == 0) {
         return std::nullopt;
     }

@@ -66,11 +66,11 @@ ActionResult run_powershell_once(const std::string& encoded_command,
         return run_failure(std::string("PowerShell spawn failed: ") + kPowerShellProgram +
                            " was not found on the search path");
     }
-    ChildProcessSpec spec;
-    spec.program = *program;
-    spec.arguments = {"-NoProfile", "-NonInteractive", "-EncodedCommand", encoded_command};
-    spec.creation_flags = kCreateNoWindow;
-    const ChildStart start = platform().start_child_process(spec);
+    ChildProcessLaunch launch;
+    launch.program = *program;
+    launch.arguments = {"-NoProfile", "-NonInteractive", "-EncodedCommand", encoded_command};
+    launch.creation_flags = kCreateNoWindow;
+    const ChildStart start = platform().start_child_process(launch);
     if (start.child == 0) {
         return run_failure("PowerShell spawn failed: " + start.error);
     }

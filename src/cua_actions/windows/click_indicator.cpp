@@ -59,21 +59,21 @@ void reset_click_indicator_class_for_testing() {
 void run_click_indicator(std::int32_t x, std::int32_t y) {
     ensure_click_indicator_class();
     Platform& os = platform();
-    CreateWindowSpec spec;
-    spec.ex_style = kClickIndicatorExStyle;
-    spec.class_name = kClickIndicatorClassName;
-    spec.style = kClickIndicatorStyle;
-    spec.x = x;
-    spec.y = y;
-    spec.width = kClickIndicatorSize;
-    spec.height = kClickIndicatorSize;
+    CreateWindowParams window_params;
+    window_params.ex_style = kClickIndicatorExStyle;
+    window_params.class_name = kClickIndicatorClassName;
+    window_params.style = kClickIndicatorStyle;
+    window_params.x = x;
+    window_params.y = y;
+    window_params.width = kClickIndicatorSize;
+    window_params.height = kClickIndicatorSize;
     if (const auto module = os.get_module_handle()) {
-        spec.instance = *module;
+        window_params.instance = *module;
     } else {
         write_failure("GetModuleHandleW failed during CreateWindowExW: " +
                       system_error_text(os.get_last_error()));
     }
-    const Handle window = os.create_window_ex(spec);
+    const Handle window = os.create_window_ex(window_params);
     if (window == 0) {
         write_failure("CreateWindowExW failed: " + system_error_text(os.get_last_error()));
         return;

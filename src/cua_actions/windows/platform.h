@@ -104,7 +104,7 @@ inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;  // CREATE_NO_WINDO
 
 // One child program, started with piped standard output and error. Standard
 // input, environment and working directory are this process's own.
-struct ChildProcessSpec {
+struct ChildProcessLaunch {
     std::string program;                 // full path, as search_path found it
     std::vector<std::string> arguments;  // after the program name; quoted by the platform
     std::uint32_t creation_flags = 0;
@@ -144,7 +144,7 @@ inline constexpr int kSwShowNoActivate = 4;                      // SW_SHOWNOACT
 inline constexpr std::uint32_t kErrorClassAlreadyExists = 1410;  // ERROR_CLASS_ALREADY_EXISTS
 
 // CreateWindowExW arguments; texts are UTF-8 here and UTF-16 at the platform.
-struct CreateWindowSpec {
+struct CreateWindowParams {
     std::uint32_t ex_style = 0;
     std::string class_name;
     std::string title;
@@ -268,7 +268,7 @@ class Platform {
     // CreateProcessW with both output pipes, only the handles the child needs
     // (explicit inherited-handle list), assigned to a fresh job object before it
     // runs. The pipes are drained from the start, so a chatty child never blocks.
-    virtual ChildStart start_child_process(const ChildProcessSpec& spec) = 0;
+    virtual ChildStart start_child_process(const ChildProcessLaunch& launch) = 0;
     // WaitForSingleObject(process, 0) and GetExitCodeProcess.
     virtual ChildStatus check_child_exit(Handle child) = 0;
     // TerminateJobObject: the child and everything it started.
@@ -299,7 +299,7 @@ class Platform {
     // icon, cursor, background brush or menu. The atom, 0 on failure.
     virtual std::uint16_t register_overlay_class(const std::string& class_name,
                                                  Handle instance) = 0;
-    virtual Handle create_window_ex(const CreateWindowSpec& spec) = 0;  // 0 on failure
+    virtual Handle create_window_ex(const CreateWindowParams& launch) = 0;  // 0 on failure
     virtual bool set_layered_window_attributes(Handle window, std::uint32_t color_key,
                                                std::uint8_t alpha, std::uint32_t flags) = 0;
     virtual bool show_window(Handle window, int command) = 0;  // true: it was visible before

@@ -152,13 +152,14 @@ std::uint16_t Win32Platform::register_overlay_class(const std::string& class_nam
     return ::RegisterClassW(&window_class);
 }
 
-Handle Win32Platform::create_window_ex(const CreateWindowSpec& spec) {
-    const std::u16string class_name = text::utf8_to_utf16(spec.class_name);
-    const std::u16string title = text::utf8_to_utf16(spec.title);
-    HWND window = ::CreateWindowExW(spec.ex_style, wide(class_name), wide(title), spec.style,
-                                    spec.x, spec.y, spec.width, spec.height, to_window(spec.parent),
-                                    reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(spec.menu)),
-                                    to_instance(spec.instance), nullptr);
+Handle Win32Platform::create_window_ex(const CreateWindowParams& window_params) {
+    const std::u16string class_name = text::utf8_to_utf16(window_params.class_name);
+    const std::u16string title = text::utf8_to_utf16(window_params.title);
+    HWND window = ::CreateWindowExW(
+        window_params.ex_style, wide(class_name), wide(title), window_params.style, window_params.x,
+        window_params.y, window_params.width, window_params.height, to_window(window_params.parent),
+        reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(window_params.menu)),
+        to_instance(window_params.instance), nullptr);
     return from_pointer(window);
 }
 

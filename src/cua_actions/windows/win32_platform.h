@@ -42,7 +42,7 @@ class Win32Platform final : public Platform {
 
     // --- child processes (win32_process.cpp) ---
     std::optional<std::string> search_path(const std::string& file_name) override;
-    ChildStart start_child_process(const ChildProcessSpec& spec) override;
+    ChildStart start_child_process(const ChildProcessLaunch& launch) override;
     ChildStatus check_child_exit(Handle child) override;
     bool terminate_child_tree(Handle child) override;
     bool wait_child_exit(Handle child) override;
@@ -54,7 +54,7 @@ class Win32Platform final : public Platform {
     std::optional<Handle> get_module_handle() override;
     std::optional<std::string> format_system_message(std::uint32_t code) override;
     std::uint16_t register_overlay_class(const std::string& class_name, Handle instance) override;
-    Handle create_window_ex(const CreateWindowSpec& spec) override;
+    Handle create_window_ex(const CreateWindowParams& launch) override;
     bool set_layered_window_attributes(Handle window, std::uint32_t color_key, std::uint8_t alpha,
                                        std::uint32_t flags) override;
     bool show_window(Handle window, int command) override;

@@ -307,7 +307,7 @@ std::optional<std::string> Win32Platform::search_path(const std::string& file_na
     return std::nullopt;
 }
 
-ChildStart Win32Platform::start_child_process(const ChildProcessSpec& spec) {
+ChildStart Win32Platform::start_child_process(const ChildProcessLaunch& launch) {
     auto child = std::make_unique<Win32Child>();
     std::string error;
     UniqueHandle out_write;
@@ -351,13 +351,13 @@ ChildStart Win32Platform::start_child_process(const ChildProcessSpec& spec) {
     startup.StartupInfo.hStdError = err_write.get();
     startup.lpAttributeList = attributes.get();
 
-    const std::wstring application = to_wide(spec.program);
-    const std::u16string quoted = win32_quote_command_line(spec.program, spec.arguments);
+    const std::wstring application = to_wide(launch.program);
+    const std::u16string quoted = win32_quote_command_line(launch.program, launch.arguments);
     std::wstring command_line(quoted.begin(), quoted.end());  // CreateProcessW may write to it
     PROCESS_INFORMATION started{};
     // Suspended until it is in the job, so nothing it starts can escape the job.
     if (!::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                          spec.creation_flags | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                          launch.creation_flags | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
                           nullptr, nullptr, &startup.StartupInfo, &started)) {
         return ChildStart{0, error_text("CreateProcessW", ::GetLastError())};
     }

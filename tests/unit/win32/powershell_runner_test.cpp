@@ -190,9 +190,9 @@ TEST_F(PowerShellRunnerTest, MissingProgramIsASpawnFailure) {
         text::json_dump(run("Write-Output x")),
         R"({"error":"PowerShell spawn failed: powershell.exe was not found on the search path","ok":false,"retryable":true})");
 
-    ChildProcessSpec spec;
-    spec.program = (empty / L"nothing-here.exe").string();
-    const ChildStart start = win32_platform().start_child_process(spec);
+    ChildProcessLaunch launch;
+    launch.program = (empty / L"nothing-here.exe").string();
+    const ChildStart start = win32_platform().start_child_process(launch);
     EXPECT_EQ(start.child, 0u);
     EXPECT_EQ(start.error.rfind("CreateProcessW failed: ", 0), 0u) << start.error;
     fs::remove(empty);

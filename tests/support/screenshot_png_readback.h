@@ -10,7 +10,7 @@
 
 namespace sim {
 
-struct PngInspection {
+struct PngReadBack {
     bool ok = false;                  // signature, chunks and pixels all read
     std::string error;                // why not
     std::vector<std::string> chunks;  // chunk types in order
@@ -24,9 +24,9 @@ struct PngInspection {
     std::vector<std::uint8_t> rgba;         // decoded by libpng
 };
 
-PngInspection inspect_png(std::span<const std::uint8_t> png);
+PngReadBack read_back_png(std::span<const std::uint8_t> png);
 
 // The chunk list with runs of IDAT folded into one entry: "IHDR IDAT IEND".
-std::string chunk_summary(const PngInspection& inspection);
+std::string chunk_summary(const PngReadBack& read_back);
 
 }  // namespace sim

@@ -1,4 +1,4 @@
-#include "support/screenshot_png_inspect.h"
+#include "support/screenshot_png_readback.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -34,8 +34,8 @@ bool inflate_all(const std::vector<std::uint8_t>& in, std::size_t expected,
 
 }  // namespace
 
-PngInspection inspect_png(std::span<const std::uint8_t> png) {
-    PngInspection result;
+PngReadBack read_back_png(std::span<const std::uint8_t> png) {
+    PngReadBack result;
     if (png.size() < 8 || std::memcmp(png.data(), kSignature, 8) != 0) {
         result.error = "no PNG signature";
         return result;
@@ -97,9 +97,9 @@ PngInspection inspect_png(std::span<const std::uint8_t> png) {
     return result;
 }
 
-std::string chunk_summary(const PngInspection& inspection) {
+std::string chunk_summary(const PngReadBack& read_back) {
     std::string summary;
-    for (const std::string& chunk : inspection.chunks) {
+    for (const std::string& chunk : read_back.chunks) {
         if (chunk == "IDAT" && summary.ends_with("IDAT")) {
             continue;
         }
