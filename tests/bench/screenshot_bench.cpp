@@ -98,8 +98,8 @@ std::vector<std::uint8_t> baseline_png(const std::vector<std::uint8_t>& rgba, st
 }
 
 // Checks once that the pipeline's PNG decodes to exactly the expected pixels.
-bool verify(const Frame& frame) {
-    const std::string url = pipeline(frame, {});
+bool verify(const Frame& frame, const PngOptions& options, const char* label) {
+    const std::string url = pipeline(frame, options);
     const auto bytes = text::base64_decode(url.substr(std::strlen("data:image/png;base64,")));
     if (!bytes) {
         return false;
@@ -118,8 +118,9 @@ bool verify(const Frame& frame) {
     const int factor = scale_factor(frame.width, frame.height);
     const ImageSize size = output_size(frame.width, frame.height, factor);
     const std::vector<std::uint8_t> reduced = reduce_box_average(view, factor);
-    std::printf("%s: %dx%d -> %dx%d, PNG %zu bytes, data URL %zu bytes\n", frame.name.c_str(),
-                frame.width, frame.height, size.width, size.height, bytes->size(), url.size());
+    std::printf("%s %s: %dx%d -> %dx%d, PNG %zu bytes, data URL %zu bytes\n", frame.name.c_str(),
+                label, frame.width, frame.height, size.width, size.height, bytes->size(),
+                url.size());
     return decoded == bgrx_to_rgba(BgrxView{reduced.data(), size.width, size.height});
 }
 
@@ -185,33 +186,35 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (const Frame& frame : frames) {
-        if (!verify(frame)) {
+        if (!verify(frame, PngOptions{}, "fast deflate") ||
+            !verify(frame, PngOptions{0, 0, PngDeflater::zlib}, "zlib level 1")) {
             std::fprintf(stderr, "%s: pipeline output does not decode to the expected pixels\n",
                          frame.name.c_str());
             return 1;
         }
     }
 
+    // The pipeline as shipped, on one thread, and with zlib's level 1 in place
+    // of the fast deflate (same strips, same threads).
+    const std::pair<const char*, PngOptions> variants[] = {
+        {"pipeline/", PngOptions{}},
+        {"pipeline_1thread/", PngOptions{1, 0, PngDeflater::fast}},
+        {"pipeline_zlib/", PngOptions{0, 0, PngDeflater::zlib}},
+    };
     for (const Frame& frame : frames) {
-        const Frame* f = &frame;
-        benchmark::RegisterBenchmark(("pipeline/" + f->name).c_str(),
-                                     [f](benchmark::State& state) {
-                                         for (auto _ : state) {
-                                             benchmark::DoNotOptimize(pipeline(*f, {}));
-                                         }
-                                     })
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MeasureProcessCPUTime();
-        benchmark::RegisterBenchmark(("pipeline_1thread/" + f->name).c_str(),
-                                     [f](benchmark::State& state) {
-                                         for (auto _ : state) {
-                                             benchmark::DoNotOptimize(pipeline(*f, {1, 0}));
-                                         }
-                                     })
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime()
-            ->MeasureProcessCPUTime();
+        for (const auto& [prefix, options] : variants) {
+            const Frame* f = &frame;
+            const PngOptions chosen = options;
+            benchmark::RegisterBenchmark((prefix + f->name).c_str(),
+                                         [f, chosen](benchmark::State& state) {
+                                             for (auto _ : state) {
+                                                 benchmark::DoNotOptimize(pipeline(*f, chosen));
+                                             }
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime();
+        }
     }
     const Frame* full = &frames[0];
     static const std::vector<std::uint8_t> rgba =
@@ -234,6 +237,8 @@ int main(int argc, char** argv) {
         print_ratio(what, *times, "pipeline/1080p", "baseline_libpng/1080p");
         print_ratio(what, *times, "pipeline/4K", "pipeline/1080p");
         print_ratio(what, *times, "pipeline_1thread/1080p", "baseline_libpng/1080p");
+        print_ratio(what, *times, "pipeline_zlib/1080p", "baseline_libpng/1080p");
+        print_ratio(what, *times, "pipeline_zlib/4K", "pipeline_zlib/1080p");
     }
     benchmark::Shutdown();
     return 0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "support/screenshot_png_readback.h"
 #include "text/text.h"
@@ -176,6 +178,42 @@ TEST(Reduction, BoxAveragesTruncateAndSkipTheLeftoverColumnAndRow) {
     EXPECT_EQ(reduced, expected);
 }
 
+TEST(Reduction, MatchesThePlainBlockMeanAtEveryWidth) {
+    // Widths around the four-pixel groups of the fast path, odd heights, and a
+    // fourth byte that must not leak into the result.
+    for (const int factor : {2, 4}) {
+        for (std::int32_t width = 1; width <= 41; ++width) {
+            for (const std::int32_t height : {1, 2, 3, 5, 8}) {
+                const std::vector<std::uint8_t> frame = pattern_frame(width, height, 0xC3);
+                const ImageSize size = output_size(width, height, factor);
+                std::vector<std::uint8_t> expected;
+                for (std::int32_t oy = 0; oy < size.height; ++oy) {
+                    for (std::int32_t ox = 0; ox < size.width; ++ox) {
+                        unsigned sum[3] = {};
+                        unsigned taken = 0;
+                        for (std::int32_t y = oy * factor; y < std::min(height, (oy + 1) * factor);
+                             ++y) {
+                            for (std::int32_t x = ox * factor;
+                                 x < std::min(width, (ox + 1) * factor); ++x, ++taken) {
+                                for (int ch = 0; ch < 3; ++ch) {
+                                    sum[ch] +=
+                                        frame[(static_cast<std::size_t>(y) * width + x) * 4 + ch];
+                                }
+                            }
+                        }
+                        for (int ch = 0; ch < 3; ++ch) {
+                            expected.push_back(static_cast<std::uint8_t>(sum[ch] / taken));
+                        }
+                        expected.push_back(0);
+                    }
+                }
+                ASSERT_EQ(reduce_box_average(view(frame, width, height), factor), expected)
+                    << width << "x" << height << " f" << factor;
+            }
+        }
+    }
+}
+
 TEST(Reduction, ADimensionSmallerThanTheFactorUsesWhatExists) {
     // 3x1 at f = 4: one pixel, the mean of the three that exist.
     const std::vector<std::uint8_t> frame = {30, 0, 9, 0, 60, 3, 9, 0, 91, 0, 9, 0};
@@ -207,6 +245,16 @@ struct EncodeCase {
     std::int32_t strip_rows;
 };
 
+template <std::size_t N>
+std::vector<std::pair<EncodeCase, PngDeflater>> with_each_deflater(const EncodeCase (&cases)[N]) {
+    std::vector<std::pair<EncodeCase, PngDeflater>> all;
+    for (const EncodeCase& c : cases) {
+        all.emplace_back(c, PngDeflater::fast);
+        all.emplace_back(c, PngDeflater::zlib);
+    }
+    return all;
+}
+
 TEST(PngEncoder, DecodesToTheExpectedPixelsWithOnlyAllowedChunksAndSubRows) {
     const EncodeCase cases[] = {
         {37, 23, 1, 1, 0},  {37, 23, 1, 2, 1},  {37, 23, 1, 3, 5},  {37, 23, 1, 8, 22},
@@ -214,13 +262,14 @@ TEST(PngEncoder, DecodesToTheExpectedPixelsWithOnlyAllowedChunksAndSubRows) {
         {3, 3, 1, 1, 0},    {4401, 1, 2, 2, 0}, {3, 2201, 2, 2, 0}, {300, 200, 1, 0, 0},
         {2201, 4, 2, 2, 1},
     };
-    for (const EncodeCase& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " f" << c.factor
-                                          << " threads " << c.threads << " strip " << c.strip_rows);
+    for (const auto& [c, deflater] : with_each_deflater(cases)) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.width << "x" << c.height << " f" << c.factor << " threads " << c.threads
+                     << " strip " << c.strip_rows << " zlib " << (deflater == PngDeflater::zlib));
         const std::vector<std::uint8_t> frame = pattern_frame(c.width, c.height);
         VectorPngSink sink;
         const auto result = encode_png(view(frame, c.width, c.height), c.factor, sink,
-                                       PngOptions{c.threads, c.strip_rows});
+                                       PngOptions{c.threads, c.strip_rows, deflater});
         ASSERT_TRUE(std::holds_alternative<std::monostate>(result));
 
         const sim::PngReadBack png = sim::read_back_png(sink.bytes);

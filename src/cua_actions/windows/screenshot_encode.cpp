@@ -11,6 +11,12 @@
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define ZELTO_HAVE_SSE2 1
+#endif
+
+#include "cua_actions/windows/screenshot_deflate.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -39,8 +45,6 @@ constexpr int kDeflateMemLevel = 8;
 // zlib header for a 32 KiB window and the fastest level: CMF 0x78, FLG 0x01
 // (FLEVEL 0, and 0x7801 is a multiple of 31 as the check requires).
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
-// Rows filtered at a time before they are handed to deflate (stays in cache).
-constexpr std::int32_t kRowsPerBatch = 16;
 // Strips per worker thread, so an unevenly slow strip does not idle the others.
 constexpr std::int32_t kStripsPerThread = 4;
 // Each strip restarts the compression window; below this the loss shows.
@@ -50,10 +54,33 @@ constexpr std::int32_t kMinStripRows = 32;
 
 // Writes one Sub-filtered RGBA row (without its filter byte) from BGRX pixels.
 void write_sub_filtered_rgba(const std::uint8_t* bgrx, std::int32_t width, std::uint8_t* out) {
-    std::uint8_t prev_r = 0;
-    std::uint8_t prev_g = 0;
-    std::uint8_t prev_b = 0;
-    for (std::int32_t x = 0; x < width; ++x) {
+    std::int32_t x = 0;
+    // The pixel to the left, as RGBA (alpha 255); the first pixel has none.
+    std::uint32_t left = 0;
+#ifdef ZELTO_HAVE_SSE2
+    // Four pixels at a time: swap blue and red, set alpha, subtract the pixel
+    // to the left (the last one of the previous four for the first).
+    const __m128i green = _mm_set1_epi32(0x0000FF00);
+    const __m128i low_byte = _mm_set1_epi32(0x000000FF);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    __m128i previous = _mm_setzero_si128();
+    for (; x + 4 <= width; x += 4, bgrx += 16, out += 16) {
+        const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgrx));
+        const __m128i rgba =
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(source, green), alpha),
+                         _mm_or_si128(_mm_and_si128(_mm_srli_epi32(source, 16), low_byte),
+                                      _mm_slli_epi32(_mm_and_si128(source, low_byte), 16)));
+        const __m128i to_left = _mm_or_si128(_mm_slli_si128(rgba, 4), _mm_srli_si128(previous, 12));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_sub_epi8(rgba, to_left));
+        previous = rgba;
+    }
+    left = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(previous, 12)));
+#endif
+    std::uint8_t prev_r = static_cast<std::uint8_t>(left);
+    std::uint8_t prev_g = static_cast<std::uint8_t>(left >> 8);
+    std::uint8_t prev_b = static_cast<std::uint8_t>(left >> 16);
+    std::uint8_t prev_a = static_cast<std::uint8_t>(left >> 24);
+    for (; x < width; ++x, bgrx += kBytesPerPixel, out += kBytesPerPixel) {
         const std::uint8_t b = bgrx[0];
         const std::uint8_t g = bgrx[1];
         const std::uint8_t r = bgrx[2];
@@ -61,12 +88,11 @@ void write_sub_filtered_rgba(const std::uint8_t* bgrx, std::int32_t width, std::
         out[1] = static_cast<std::uint8_t>(g - prev_g);
         out[2] = static_cast<std::uint8_t>(b - prev_b);
         // Alpha is 255 everywhere, so its Sub difference is 0 after the first pixel.
-        out[3] = x == 0 ? 0xFF : 0;
+        out[3] = static_cast<std::uint8_t>(0xFF - prev_a);
         prev_r = r;
         prev_g = g;
         prev_b = b;
-        bgrx += kBytesPerPixel;
-        out += kBytesPerPixel;
+        prev_a = 0xFF;
     }
 }
 
@@ -84,20 +110,42 @@ struct StripJob {
     BgrxView frame;
     int factor = 1;
     ImageSize size;
+    PngDeflater deflater = PngDeflater::fast;
 };
+
+// The strip's rows as PNG image data: each a filter byte and the Sub-filtered
+// RGBA pixels, reduced first when the factor asks for it.
+std::unique_ptr<std::uint8_t[]> filter_strip_rows(const StripJob& job, const Strip& strip) {
+    const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
+    std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[row_bytes * strip.rows]);
+    std::vector<std::uint8_t> reduced;
+    if (job.factor > 1) {
+        reduced.resize(static_cast<std::size_t>(job.size.width) * kBytesPerPixel);
+    }
+    const std::size_t frame_row_bytes = static_cast<std::size_t>(job.frame.width) * kBytesPerPixel;
+    for (std::int32_t i = 0; i < strip.rows; ++i) {
+        const std::int32_t row = strip.first_row + i;
+        std::uint8_t* out = rows.get() + row_bytes * i;
+        const std::uint8_t* source;
+        if (job.factor == 1) {
+            source = job.frame.pixels + frame_row_bytes * static_cast<std::size_t>(row);
+        } else {
+            reduce_row(job.frame, job.factor, row, reduced);
+            source = reduced.data();
+        }
+        out[0] = kFilterSub;
+        write_sub_filtered_rgba(source, job.size.width, out + 1);
+    }
+    return rows;
+}
 
 std::string zlib_message(const z_stream& stream, int code) {
     return std::string("zlib: ") + (stream.msg != nullptr ? stream.msg : zError(code));
 }
 
-// Filters and deflates one strip of output rows. The last strip ends the deflate
-// stream; the others end on a byte boundary with an empty stored block, so the
-// strips concatenate into one valid stream.
-void compress_strip(const StripJob& job, Strip& strip, bool last) {
-    const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
-    strip.raw_size = row_bytes * static_cast<std::size_t>(strip.rows);
-    strip.adler = adler32(0L, Z_NULL, 0);
-
+// zlib's raw deflate at its fastest level. A strip other than the last ends
+// with a sync flush: an empty stored block on a byte boundary.
+void zlib_deflate_strip(const std::uint8_t* rows, Strip& strip, bool last) {
     z_stream stream{};
     int code = deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, kRawDeflateWindowBits,
                             kDeflateMemLevel, Z_DEFAULT_STRATEGY);
@@ -114,49 +162,37 @@ void compress_strip(const StripJob& job, Strip& strip, bool last) {
     // The bound covers the finishing block; a sync flush adds at most 5 bytes.
     const std::size_t capacity = deflateBound(&stream, static_cast<uLong>(strip.raw_size)) + 16;
     strip.deflated.reset(new std::uint8_t[capacity]);
+    stream.next_in = const_cast<std::uint8_t*>(rows);
+    stream.avail_in = static_cast<uInt>(strip.raw_size);
     stream.next_out = strip.deflated.get();
     stream.avail_out = static_cast<uInt>(capacity);
-
-    const std::int32_t batch_rows = std::min(kRowsPerBatch, strip.rows);
-    std::unique_ptr<std::uint8_t[]> batch(new std::uint8_t[row_bytes * batch_rows]);
-    std::vector<std::uint8_t> reduced;
-    if (job.factor > 1) {
-        reduced.resize(static_cast<std::size_t>(job.size.width) * kBytesPerPixel);
-    }
-    const std::size_t frame_row_bytes = static_cast<std::size_t>(job.frame.width) * kBytesPerPixel;
-
-    for (std::int32_t done = 0; done < strip.rows;) {
-        const std::int32_t count = std::min(batch_rows, strip.rows - done);
-        for (std::int32_t i = 0; i < count; ++i) {
-            const std::int32_t row = strip.first_row + done + i;
-            std::uint8_t* out = batch.get() + row_bytes * i;
-            const std::uint8_t* source;
-            if (job.factor == 1) {
-                source = job.frame.pixels + frame_row_bytes * static_cast<std::size_t>(row);
-            } else {
-                reduce_row(job.frame, job.factor, row, reduced);
-                source = reduced.data();
-            }
-            out[0] = kFilterSub;
-            write_sub_filtered_rgba(source, job.size.width, out + 1);
-        }
-        const std::size_t bytes = row_bytes * count;
-        strip.adler = adler32(strip.adler, batch.get(), static_cast<uInt>(bytes));
-        done += count;
-
-        stream.next_in = batch.get();
-        stream.avail_in = static_cast<uInt>(bytes);
-        const int flush = done < strip.rows ? Z_NO_FLUSH : (last ? Z_FINISH : Z_SYNC_FLUSH);
-        code = deflate(&stream, flush);
-        const bool finished = flush == Z_FINISH ? code == Z_STREAM_END : code == Z_OK;
-        if (!finished || stream.avail_in != 0) {
-            strip.error = code == Z_OK || code == Z_STREAM_END
-                              ? std::string("zlib: output buffer too small")
-                              : zlib_message(stream, code);
-            return;
-        }
+    code = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
+    const bool finished = last ? code == Z_STREAM_END : code == Z_OK;
+    if (!finished || stream.avail_in != 0) {
+        strip.error = code == Z_OK || code == Z_STREAM_END
+                          ? std::string("zlib: output buffer too small")
+                          : zlib_message(stream, code);
+        return;
     }
     strip.deflated_size = capacity - stream.avail_out;
+}
+
+// Filters and deflates one strip of output rows. The last strip ends the deflate
+// stream; the others end on a byte boundary, so the strips concatenate into
+// one valid stream.
+void compress_strip(const StripJob& job, Strip& strip, bool last) {
+    const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
+    strip.raw_size = row_bytes * static_cast<std::size_t>(strip.rows);
+    const std::unique_ptr<std::uint8_t[]> rows = filter_strip_rows(job, strip);
+    strip.adler = adler32_update(1, rows.get(), strip.raw_size);
+    if (job.deflater == PngDeflater::zlib) {
+        zlib_deflate_strip(rows.get(), strip, last);
+        return;
+    }
+    strip.deflated.reset(new std::uint8_t[fast_deflate_bound(strip.raw_size)]);
+    strip.deflated_size =
+        fast_deflate(std::span(rows.get(), strip.raw_size),
+                     last ? DeflateEnd::final : DeflateEnd::joinable, strip.deflated.get());
 }
 
 std::vector<Strip> plan_strips(std::int32_t rows, unsigned threads, std::int32_t strip_rows) {
@@ -352,6 +388,31 @@ void reduce_row(BgrxView frame, int factor, std::int32_t out_row, std::span<std:
         const std::uint8_t* top = frame.pixels + stride * row_begin;
         const std::uint8_t* bottom = top + stride;
         const std::int32_t whole = std::min(size.width, frame.width / 2);
+#ifdef ZELTO_HAVE_SSE2
+        // Four output pixels from 8 + 8 source pixels: widen to 16 bits, add the
+        // rows, add neighbouring pixels, divide by 4 and narrow again.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i colour_bytes = _mm_set1_epi32(0x00FFFFFF);
+        const auto two_pixels = [&](const std::uint8_t* upper, const std::uint8_t* lower) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(upper));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lower));
+            const __m128i left_pair =
+                _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+            const __m128i right_pair =
+                _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+            const __m128i first = _mm_add_epi16(left_pair, _mm_srli_si128(left_pair, 8));
+            const __m128i second = _mm_add_epi16(right_pair, _mm_srli_si128(right_pair, 8));
+            return _mm_srli_epi16(_mm_unpacklo_epi64(first, second), 2);
+        };
+        for (; c + 4 <= whole; c += 4, top += 32, bottom += 32) {
+            const __m128i pixels = _mm_and_si128(
+                _mm_packus_epi16(two_pixels(top, bottom), two_pixels(top + 16, bottom + 16)),
+                colour_bytes);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data() + static_cast<std::size_t>(c) *
+                                                                         kBytesPerPixel),
+                             pixels);
+        }
+#endif
         for (; c < whole; ++c, top += 8, bottom += 8) {
             std::uint8_t* target = out.data() + static_cast<std::size_t>(c) * kBytesPerPixel;
             for (int channel = 0; channel < 3; ++channel) {
@@ -447,7 +508,7 @@ std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, Pn
         threads = std::max(1u, std::thread::hardware_concurrency());
     }
     std::vector<Strip> strips = plan_strips(size.height, threads, options.strip_rows);
-    compress_all(StripJob{frame, factor, size}, strips, threads);
+    compress_all(StripJob{frame, factor, size, options.deflater}, strips, threads);
 
     std::vector<IdatPiece> pieces;
     uLong adler = adler32(0L, Z_NULL, 0);

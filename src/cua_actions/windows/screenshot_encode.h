@@ -80,12 +80,17 @@ class VectorPngSink final : public PngSink {
     std::vector<std::uint8_t> bytes;
 };
 
+// What compresses the image data. Both are fast settings; zlib's level 1 is
+// kept to compare against.
+enum class PngDeflater { fast, zlib };
+
 struct PngOptions {
     // Worker threads for filtering and compressing strips of rows; 0 means
     // one per hardware thread.
     unsigned threads = 0;
     // Output rows per independently compressed strip; 0 picks from the size.
     std::int32_t strip_rows = 0;
+    PngDeflater deflater = PngDeflater::fast;
 };
 
 enum class PngFailure { header, image_data };
