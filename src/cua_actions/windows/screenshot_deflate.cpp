@@ -6,10 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ZELTO_HAVE_SSE2 1
-#endif
+#include "cua_actions/windows/simd.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -22,7 +19,7 @@ constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kMaxMatch = 258;
 constexpr int kHashBits = 15;
 // Symbols per block: large enough that the code tables cost little, small
-// enough that the symbol buffer stays in cache.
+// enough that each part of the image gets a code of its own.
 constexpr std::size_t kBlockSymbols = std::size_t{1} << 16;
 // After this many probes without a match the step grows by one byte, so noisy
 // areas (photos) cost fewer probes; it never grows past kMaxStep.
@@ -111,17 +108,17 @@ class BitWriter {
   public:
     explicit BitWriter(std::uint8_t* out) : start_(out), out_(out) {}
 
-    // `count` at most 32; `bits` has nothing above its low `count` bits.
+    // `count` at most 32; `bits` has nothing above its low `count` bits. The
+    // whole bytes go out at once: an 8-byte store, of which only the complete
+    // bytes count (the bound leaves room for the rest).
     void put(std::uint64_t bits, unsigned count) {
         buffer_ |= bits << pending_;
         pending_ += count;
-        if (pending_ >= 32) {
-            const auto word = static_cast<std::uint32_t>(buffer_);
-            std::memcpy(out_, &word, sizeof(word));
-            out_ += 4;
-            buffer_ >>= 32;
-            pending_ -= 32;
-        }
+        std::memcpy(out_, &buffer_, sizeof(buffer_));
+        const unsigned whole_bytes = pending_ >> 3;
+        out_ += whole_bytes;
+        buffer_ >>= whole_bytes * 8;  // at most 32: pending_ was below 40
+        pending_ &= 7;
     }
 
     // Pads with zero bits to the next byte boundary and writes out what is held.
@@ -142,7 +139,6 @@ class BitWriter {
         }
     }
 
-    unsigned pending_bits() const { return pending_; }
     std::size_t bytes_written() const { return static_cast<std::size_t>(out_ - start_); }
 
   private:
@@ -317,29 +313,55 @@ void ensure_two_symbols(std::array<std::uint32_t, Symbols>& freq) {
 
 // --- blocks -------------------------------------------------------------------
 
-// A match is stored as kMatchFlag | (length - 3) << 16 | (distance - 1); a
-// literal as its byte value.
-constexpr std::uint32_t kMatchFlag = 0x80000000u;
+// Literal bytes (taken from the input in order) followed by one match; a
+// length of 0 means literals only.
+struct Sequence {
+    std::uint32_t literals;
+    std::uint16_t length;
+    std::uint16_t distance;
+};
 
 struct Block {
-    std::unique_ptr<std::uint32_t[]> symbols{new std::uint32_t[kBlockSymbols]};
+    // One more than the symbols: the literals left at the end close the block.
+    std::unique_ptr<Sequence[]> sequences{new Sequence[kBlockSymbols + 1]};
     std::size_t count = 0;
+    std::size_t symbols = 0;       // literals and matches so far
+    std::uint32_t literals = 0;    // waiting for the next match
     std::size_t source_begin = 0;  // input offset of the block's first byte
     std::array<std::uint32_t, kLitLenSymbols> litlen_freq{};
     std::array<std::uint32_t, kDistSymbols> dist_freq{};
 
-    bool full() const { return count == kBlockSymbols; }
+    bool full() const { return symbols >= kBlockSymbols; }
+
+    void add_literals(const std::uint8_t* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) {
+            ++litlen_freq[bytes[i]];
+        }
+        literals += static_cast<std::uint32_t>(size);
+        symbols += size;
+    }
 
     void add_match(std::size_t length, std::size_t distance) {
-        const auto length_index = static_cast<std::uint32_t>(length - 3);
-        const auto dist_index = static_cast<std::uint32_t>(distance - 1);
-        symbols[count++] = kMatchFlag | length_index << 16 | dist_index;
-        ++litlen_freq[kFirstLengthSymbol + kCodes.length_code[length_index]];
-        ++dist_freq[dist_code(dist_index)];
+        sequences[count++] = Sequence{literals, static_cast<std::uint16_t>(length),
+                                      static_cast<std::uint16_t>(distance)};
+        literals = 0;
+        ++symbols;
+        ++litlen_freq[kFirstLengthSymbol + kCodes.length_code[length - 3]];
+        ++dist_freq[dist_code(static_cast<std::uint32_t>(distance - 1))];
+    }
+
+    // Literals left over become a sequence of their own.
+    void close() {
+        if (literals != 0) {
+            sequences[count++] = Sequence{literals, 0, 0};
+            literals = 0;
+        }
     }
 
     void reset(std::size_t source) {
         count = 0;
+        symbols = 0;
+        literals = 0;
         source_begin = source;
         litlen_freq.fill(0);
         dist_freq.fill(0);
@@ -424,113 +446,151 @@ std::uint64_t stored_bits(std::size_t size) {
     return chunks * (3 + 7 + 32) + 8 * static_cast<std::uint64_t>(size);
 }
 
-// Writes the block's symbols with a code made for them, or the bytes they
-// stand for as stored blocks when that is smaller.
-void write_block(BitWriter& bits, Block& block, const std::uint8_t* input, std::size_t source_end,
-                 bool final) {
-    auto& litlen_freq = block.litlen_freq;
-    auto& dist_freq = block.dist_freq;
+// The Huffman codes of one dynamic block, how its header sends them, and what
+// the whole block costs in bits.
+struct DynamicCode {
+    std::array<std::uint8_t, kLitLenSymbols> litlen_lengths{};
+    std::array<std::uint8_t, kDistSymbols> dist_lengths{};
+    std::array<std::uint8_t, kCodeLengthSymbols> cl_lengths{};
+    int litlen_count = 0;  // lengths sent (HLIT + 257)
+    int dist_count = 0;    // HDIST + 1
+    int cl_count = 0;      // HCLEN + 4
+    CodeLengthRuns runs;
+    std::uint64_t block_bits = 0;
+};
+
+DynamicCode plan_dynamic_code(const Block& block) {
+    DynamicCode code;
+    // The end-of-block symbol is sent once; the codes need two used symbols.
+    std::array<std::uint32_t, kLitLenSymbols> litlen_freq = block.litlen_freq;
     litlen_freq[kEndOfBlock] = 1;
+    std::array<std::uint32_t, kDistSymbols> dist_freq = block.dist_freq;
+    std::uint64_t data_bits = 0;
+    for (int symbol = 0; symbol < kLitLenSymbols; ++symbol) {
+        data_bits += static_cast<std::uint64_t>(litlen_freq[symbol]) *
+                     (symbol >= kFirstLengthSymbol ? kLengthExtra[symbol - kFirstLengthSymbol] : 0);
+    }
+    for (int symbol = 0; symbol < kDistSymbols; ++symbol) {
+        data_bits += static_cast<std::uint64_t>(dist_freq[symbol]) * kDistExtra[symbol];
+    }
     const std::array<std::uint32_t, kLitLenSymbols> litlen_sent = litlen_freq;
     const std::array<std::uint32_t, kDistSymbols> dist_sent = dist_freq;
     ensure_two_symbols(litlen_freq);
     ensure_two_symbols(dist_freq);
-
-    std::array<std::uint8_t, kLitLenSymbols> litlen_lengths;
-    std::array<std::uint8_t, kDistSymbols> dist_lengths;
-    build_code_lengths(litlen_freq, kMaxCodeBits, litlen_lengths);
-    build_code_lengths(dist_freq, kMaxCodeBits, dist_lengths);
-
-    int litlen_count = kLitLenSymbols;
-    while (litlen_count > kFirstLengthSymbol && litlen_lengths[litlen_count - 1] == 0) {
-        --litlen_count;
-    }
-    int dist_count = kDistSymbols;
-    while (dist_count > 1 && dist_lengths[dist_count - 1] == 0) {
-        --dist_count;
-    }
-    std::array<std::uint8_t, kLitLenSymbols + kDistSymbols> all_lengths{};
-    std::copy_n(litlen_lengths.begin(), litlen_count, all_lengths.begin());
-    std::copy_n(dist_lengths.begin(), dist_count, all_lengths.begin() + litlen_count);
-    CodeLengthRuns runs;
-    runs.encode(all_lengths.data(), litlen_count + dist_count);
-    ensure_two_symbols(runs.freq);
-    std::array<std::uint8_t, kCodeLengthSymbols> cl_lengths;
-    build_code_lengths(runs.freq, kMaxCodeLengthBits, cl_lengths);
-    int cl_count = kCodeLengthSymbols;
-    while (cl_count > 4 && cl_lengths[kCodeLengthOrder[cl_count - 1]] == 0) {
-        --cl_count;
-    }
-
-    std::uint64_t dynamic_bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(cl_count);
-    for (int i = 0; i < runs.count; ++i) {
-        dynamic_bits += cl_lengths[runs.symbol[i]] + code_length_extra_bits(runs.symbol[i]);
-    }
+    build_code_lengths(litlen_freq, kMaxCodeBits, code.litlen_lengths);
+    build_code_lengths(dist_freq, kMaxCodeBits, code.dist_lengths);
     for (int symbol = 0; symbol < kLitLenSymbols; ++symbol) {
-        std::uint64_t per_symbol = litlen_lengths[symbol];
-        if (symbol >= kFirstLengthSymbol) {
-            per_symbol += kLengthExtra[symbol - kFirstLengthSymbol];
-        }
-        dynamic_bits += per_symbol * litlen_sent[symbol];
+        data_bits += static_cast<std::uint64_t>(litlen_sent[symbol]) * code.litlen_lengths[symbol];
     }
     for (int symbol = 0; symbol < kDistSymbols; ++symbol) {
-        dynamic_bits += static_cast<std::uint64_t>(dist_lengths[symbol] + kDistExtra[symbol]) *
-                        dist_sent[symbol];
-    }
-    const std::size_t source_size = source_end - block.source_begin;
-    if (stored_bits(source_size) < dynamic_bits) {
-        write_stored(bits, input + block.source_begin, source_size, final);
-        return;
+        data_bits += static_cast<std::uint64_t>(dist_sent[symbol]) * code.dist_lengths[symbol];
     }
 
-    std::array<std::uint16_t, kLitLenSymbols> litlen_codes;
-    std::array<std::uint16_t, kDistSymbols> dist_codes;
+    // Trailing unused lengths are not sent.
+    code.litlen_count = kLitLenSymbols;
+    while (code.litlen_count > kFirstLengthSymbol &&
+           code.litlen_lengths[code.litlen_count - 1] == 0) {
+        --code.litlen_count;
+    }
+    code.dist_count = kDistSymbols;
+    while (code.dist_count > 1 && code.dist_lengths[code.dist_count - 1] == 0) {
+        --code.dist_count;
+    }
+    std::array<std::uint8_t, kLitLenSymbols + kDistSymbols> all_lengths{};
+    std::copy_n(code.litlen_lengths.begin(), code.litlen_count, all_lengths.begin());
+    std::copy_n(code.dist_lengths.begin(), code.dist_count,
+                all_lengths.begin() + code.litlen_count);
+    code.runs.encode(all_lengths.data(), code.litlen_count + code.dist_count);
+    std::array<std::uint32_t, kCodeLengthSymbols> cl_freq = code.runs.freq;
+    ensure_two_symbols(cl_freq);
+    build_code_lengths(cl_freq, kMaxCodeLengthBits, code.cl_lengths);
+    code.cl_count = kCodeLengthSymbols;
+    while (code.cl_count > 4 && code.cl_lengths[kCodeLengthOrder[code.cl_count - 1]] == 0) {
+        --code.cl_count;
+    }
+
+    std::uint64_t header_bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::uint64_t>(code.cl_count);
+    for (int i = 0; i < code.runs.count; ++i) {
+        const std::uint8_t symbol = code.runs.symbol[i];
+        header_bits += code.cl_lengths[symbol] + code_length_extra_bits(symbol);
+    }
+    code.block_bits = header_bits + data_bits;
+    return code;
+}
+
+void write_dynamic_header(BitWriter& bits, const DynamicCode& code, bool final) {
     std::array<std::uint16_t, kCodeLengthSymbols> cl_codes;
-    build_codes(litlen_lengths, litlen_codes);
-    build_codes(dist_lengths, dist_codes);
-    build_codes(cl_lengths, cl_codes);
-
+    build_codes(code.cl_lengths, cl_codes);
     bits.put((final ? 1u : 0u) | kBlockDynamic << 1, 3);
-    bits.put(static_cast<std::uint32_t>(litlen_count - kFirstLengthSymbol), 5);
-    bits.put(static_cast<std::uint32_t>(dist_count - 1), 5);
-    bits.put(static_cast<std::uint32_t>(cl_count - 4), 4);
-    for (int i = 0; i < cl_count; ++i) {
-        bits.put(cl_lengths[kCodeLengthOrder[i]], 3);
+    bits.put(static_cast<std::uint32_t>(code.litlen_count - kFirstLengthSymbol), 5);
+    bits.put(static_cast<std::uint32_t>(code.dist_count - 1), 5);
+    bits.put(static_cast<std::uint32_t>(code.cl_count - 4), 4);
+    for (int i = 0; i < code.cl_count; ++i) {
+        bits.put(code.cl_lengths[kCodeLengthOrder[i]], 3);
     }
-    for (int i = 0; i < runs.count; ++i) {
-        const std::uint8_t symbol = runs.symbol[i];
-        bits.put(cl_codes[symbol], cl_lengths[symbol]);
+    for (int i = 0; i < code.runs.count; ++i) {
+        const std::uint8_t symbol = code.runs.symbol[i];
+        bits.put(cl_codes[symbol], code.cl_lengths[symbol]);
         if (const unsigned extra = code_length_extra_bits(symbol); extra != 0) {
-            bits.put(runs.extra[i], extra);
+            bits.put(code.runs.extra[i], extra);
         }
     }
+}
+
+// The block's literals and matches in the codes, then the end of the block.
+void write_dynamic_body(BitWriter& bits, const DynamicCode& code, const Block& block,
+                        const std::uint8_t* input) {
+    std::array<std::uint16_t, kLitLenSymbols> litlen_codes;
+    std::array<std::uint16_t, kDistSymbols> dist_codes;
+    build_codes(code.litlen_lengths, litlen_codes);
+    build_codes(code.dist_lengths, dist_codes);
+    const auto& litlen_lengths = code.litlen_lengths;
+    const auto& dist_lengths = code.dist_lengths;
 
     // Each length (minus 3) with its code and extra bits joined, ready to send.
     std::array<std::uint32_t, 256> length_bits;
     std::array<std::uint8_t, 256> length_bit_count;
     for (std::uint32_t index = 0; index < 256; ++index) {
-        const std::uint32_t code = kCodes.length_code[index];
-        const std::uint32_t symbol = kFirstLengthSymbol + code;
-        const std::uint32_t extra = index + 3 - kLengthBase[code];
+        const std::uint32_t length_code = kCodes.length_code[index];
+        const std::uint32_t symbol = kFirstLengthSymbol + length_code;
+        const std::uint32_t extra = index + 3 - kLengthBase[length_code];
         length_bits[index] = litlen_codes[symbol] | extra << litlen_lengths[symbol];
         length_bit_count[index] =
-            static_cast<std::uint8_t>(litlen_lengths[symbol] + kLengthExtra[code]);
+            static_cast<std::uint8_t>(litlen_lengths[symbol] + kLengthExtra[length_code]);
     }
+    const std::uint8_t* literal = input + block.source_begin;
     for (std::size_t i = 0; i < block.count; ++i) {
-        const std::uint32_t item = block.symbols[i];
-        if (item < kMatchFlag) {
-            bits.put(litlen_codes[item], litlen_lengths[item]);
+        const Sequence& sequence = block.sequences[i];
+        for (std::uint32_t k = 0; k < sequence.literals; ++k, ++literal) {
+            bits.put(litlen_codes[*literal], litlen_lengths[*literal]);
+        }
+        if (sequence.length == 0) {
             continue;
         }
-        const std::uint32_t length_index = (item >> 16) & 0xFF;
+        literal += sequence.length;
+        const std::uint32_t length_index = sequence.length - 3u;
         bits.put(length_bits[length_index], length_bit_count[length_index]);
-        const std::uint32_t dist_index = item & 0x7FFF;
-        const std::uint32_t code = dist_code(dist_index);
-        const std::uint32_t extra = dist_index + 1 - kDistBase[code];
-        bits.put(dist_codes[code] | static_cast<std::uint64_t>(extra) << dist_lengths[code],
-                 dist_lengths[code] + kDistExtra[code]);
+        const std::uint32_t dist_index = sequence.distance - 1u;
+        const std::uint32_t dist = dist_code(dist_index);
+        const std::uint32_t extra = dist_index + 1 - kDistBase[dist];
+        bits.put(dist_codes[dist] | static_cast<std::uint64_t>(extra) << dist_lengths[dist],
+                 dist_lengths[dist] + kDistExtra[dist]);
     }
     bits.put(litlen_codes[kEndOfBlock], litlen_lengths[kEndOfBlock]);
+}
+
+// Writes the block with codes made for it, or the bytes it stands for as
+// stored blocks when that is smaller (noise does not compress).
+void write_block(BitWriter& bits, const Block& block, const std::uint8_t* input,
+                 std::size_t source_end, bool final) {
+    const DynamicCode code = plan_dynamic_code(block);
+    const std::size_t source_size = source_end - block.source_begin;
+    if (stored_bits(source_size) < code.block_bits) {
+        write_stored(bits, input + block.source_begin, source_size, final);
+        return;
+    }
+    write_dynamic_header(bits, code, final);
+    write_dynamic_body(bits, code, block, input);
 }
 
 // Greedy LZ77 over the whole input, handing full blocks to the writer.
@@ -571,7 +631,7 @@ class Compressor {
             }
         }
         add_literals(literals_from, size_);
-        if (final || block_.count != 0) {
+        if (final || block_.symbols != 0) {
             flush(size_, final);
         }
     }
@@ -595,15 +655,8 @@ class Compressor {
 
     void add_literals(std::size_t from, std::size_t to) {
         while (from < to) {
-            const std::size_t take = std::min(to - from, kBlockSymbols - block_.count);
-            std::uint32_t* out = block_.symbols.get() + block_.count;
-            auto& freq = block_.litlen_freq;
-            for (std::size_t i = 0; i < take; ++i) {
-                const std::uint8_t byte = input_[from + i];
-                out[i] = byte;
-                ++freq[byte];
-            }
-            block_.count += take;
+            const std::size_t take = std::min(to - from, kBlockSymbols - block_.symbols);
+            block_.add_literals(input_ + from, take);
             from += take;
             if (block_.full()) {
                 flush(from, false);
@@ -612,6 +665,7 @@ class Compressor {
     }
 
     void flush(std::size_t source_end, bool final) {
+        block_.close();
         write_block(bits_, block_, input_, source_end, final);
         block_.reset(source_end);
     }
@@ -679,10 +733,11 @@ std::uint32_t adler32_update(std::uint32_t adler, const std::uint8_t* data, std:
 
 std::size_t fast_deflate_bound(std::size_t input_size) {
     // Every block is at worst stored: its bytes plus 5 per stored chunk and a
-    // byte of padding. Blocks end at kBlockSymbols symbols, each at least a byte.
+    // byte of padding. Blocks end at kBlockSymbols symbols, each at least a
+    // byte. The bit writer's last store reaches 8 bytes past its end.
     const std::size_t blocks = input_size / kBlockSymbols + 1;
     const std::size_t chunks = input_size / kMaxStoredLength + blocks;
-    return input_size + 6 * chunks + 16;
+    return input_size + 6 * chunks + 16 + 8;
 }
 
 std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out) {

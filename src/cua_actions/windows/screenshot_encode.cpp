@@ -11,12 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define ZELTO_HAVE_SSE2 1
-#endif
-
 #include "cua_actions/windows/screenshot_deflate.h"
+#include "cua_actions/windows/simd.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
