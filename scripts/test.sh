@@ -17,6 +17,14 @@ build() {
 echo "== tier 1: host unit tests"
 build host
 ctest --preset host
+# The screenshot benchmark's own check: its PNG of the sample desktops decodes to
+# exactly the expected pixels (no timing here; see the README for the figures).
+FRAMES="${ZELTO_FRAMES_DIR:-$PWD/../shared/frames}"
+if [ -f "$FRAMES/desk1080.png" ] && [ -f "$FRAMES/desk4k.png" ]; then
+  build/host/tests/bench/screenshot_bench --frames="$FRAMES" --verify-only
+else
+  echo "sample frames not found in $FRAMES: screenshot benchmark check skipped"
+fi
 build host-asan
 ctest --preset host-asan
 

@@ -2,8 +2,10 @@
 // URL, next to a plain single-threaded libpng encoder (zlib level 1, Sub filter)
 // of the same pixels as the in-run baseline.
 //
-//   screenshot_bench [--frames=DIR] [benchmark flags]
+//   screenshot_bench [--frames=DIR] [--verify-only] [benchmark flags]
 //
+// --verify-only checks that the pipeline's PNG of both frames decodes to exactly
+// the expected pixels, with either deflater, and stops there.
 // DIR holds desk1080.png (1920x1080) and desk4k.png (3840x2160); it defaults to
 // ../shared/frames beside the repository.
 
@@ -158,10 +160,15 @@ int main(int argc, char** argv) {
     std::string frames_dir = ZELTO_DEFAULT_FRAMES_DIR;
     std::vector<char*> args;
     bool repetitions_given = false;
+    bool verify_only = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--frames=", 0) == 0) {
             frames_dir = arg.substr(std::strlen("--frames="));
+            continue;
+        }
+        if (arg == "--verify-only") {
+            verify_only = true;
             continue;
         }
         repetitions_given |= arg.rfind("--benchmark_repetitions", 0) == 0;
@@ -192,6 +199,9 @@ int main(int argc, char** argv) {
                          frame.name.c_str());
             return 1;
         }
+    }
+    if (verify_only) {
+        return 0;
     }
 
     // The pipeline as shipped, on one thread, and with zlib's level 1 in place
