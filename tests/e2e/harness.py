@@ -161,3 +161,39 @@ class Probe:
 def top_windows():
     out, _, _ = run_program([PROBE, "windows"])
     return [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]
+
+
+class WindowWatch:
+    """Watches, from one probe process, for the first visible window of a class."""
+
+    def __init__(self, class_name, seconds=30):
+        self.process = subprocess.Popen(
+            ["wine", str(PROBE), "watch", class_name, str(seconds)],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            env=desktop_env(), start_new_session=True,
+        )
+        self.lines = []
+        self._ready = threading.Event()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        if not self._ready.wait(60):
+            self.process.kill()
+            raise AssertionError("window watch never started")
+
+    def _read(self):
+        for raw in self.process.stdout:
+            line = raw.decode("utf-8").strip()
+            if line == "ready":
+                self._ready.set()
+            elif line:
+                self.lines.append(json.loads(line))
+
+    def result(self, timeout=60):
+        """The window seen, or None if none appeared before the watch ended."""
+        try:
+            self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=10)
+        self._reader.join(5)
+        return self.lines[0] if self.lines else None

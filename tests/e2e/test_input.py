@@ -2,7 +2,6 @@
 
 import json
 import tempfile
-import threading
 import time
 import unittest
 from pathlib import Path
@@ -92,19 +91,9 @@ class InputTest(unittest.TestCase):
                          [("keydown", 0x11), ("keydown", 0x41), ("keyup", 0x41), ("keyup", 0x11)])
 
     def test_indicator_overlay_exists_during_the_click_and_keeps_focus_away(self):
-        done = threading.Event()
-
-        def click():
-            self.run_ok("click", position=list(CLICK))
-            done.set()
-
-        worker = threading.Thread(target=click)
-        worker.start()
-        overlay = None
-        while not done.is_set() and overlay is None:
-            overlay = next((w for w in harness.top_windows()
-                            if w["class"] == "ZeltoClickIndicatorOverlay"), None)
-        worker.join(30)
+        watch = harness.WindowWatch("ZeltoClickIndicatorOverlay", seconds=30)
+        self.run_ok("click", position=list(CLICK))
+        overlay = watch.result(timeout=60)
         self.assertIsNotNone(overlay, "no indicator window seen while the click ran")
         x, y = CLICK_POINT
         self.assertEqual(overlay["rect"], [x - 32, y - 32, x + 32, y + 32])

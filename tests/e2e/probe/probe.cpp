@@ -5,6 +5,8 @@
 //       mouse, wheel, key and character message as one JSON line in <log>
 //   zelto-probe.exe cursor                            print the cursor position "x y"
 //   zelto-probe.exe windows                           print visible top-level windows
+//   zelto-probe.exe watch <class> <seconds>           print "ready", then the first
+//       visible window of that class as soon as it appears (status 1: none came)
 //
 // Log lines are flushed at once so a test can read them while the window lives.
 
@@ -212,6 +214,25 @@ BOOL CALLBACK print_window(HWND window, LPARAM) {
     return TRUE;
 }
 
+// Polls in-process, a millisecond apart: a short-lived window (the click
+// indicator lives only as long as its action) is seen even on a slow desktop,
+// where starting one Wine process per look would miss it.
+int watch_for_window(const std::wstring& class_name, int seconds) {
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (GetTickCount64() < deadline) {
+        HWND window = FindWindowW(class_name.c_str(), nullptr);
+        if (window != nullptr && IsWindowVisible(window)) {
+            print_window(window, 0);
+            std::fflush(stdout);
+            return 0;
+        }
+        Sleep(1);
+    }
+    return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -225,6 +246,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"cursor") {
         return print_cursor();
+    }
+    if (mode == L"watch" && argc >= 4) {
+        return watch_for_window(argv[2], _wtoi(argv[3]));
     }
     if (mode == L"windows") {
         EnumWindows(print_window, 0);
