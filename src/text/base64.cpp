@@ -26,9 +26,10 @@ int sextet(char ch) {
 
 }  // namespace
 
-std::string base64_encode(const std::uint8_t* data, std::size_t size) {
-    std::string out(((size + 2) / 3) * 4, kPad);
-    char* o = out.data();
+void base64_append(const std::uint8_t* data, std::size_t size, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + ((size + 2) / 3) * 4, kPad);
+    char* o = out.data() + start;
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3, o += 4) {
         const std::uint32_t v = (std::uint32_t{data[i]} << 16) | (std::uint32_t{data[i + 1]} << 8) |
@@ -49,6 +50,11 @@ std::string base64_encode(const std::uint8_t* data, std::size_t size) {
         }
         // The remaining positions already hold the padding.
     }
+}
+
+std::string base64_encode(const std::uint8_t* data, std::size_t size) {
+    std::string out;
+    base64_append(data, size, out);
     return out;
 }
 

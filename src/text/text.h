@@ -44,6 +44,8 @@ std::string utf8_prefix(std::string_view s, std::size_t max_chars);
 // Standard alphabet, padded with '='.
 std::string base64_encode(std::string_view bytes);
 std::string base64_encode(const std::uint8_t* data, std::size_t size);
+// The same, appended to `out` (large encodings skip a copy).
+void base64_append(const std::uint8_t* data, std::size_t size, std::string& out);
 
 // Strict: standard alphabet, length a multiple of 4, '=' only as final padding, unused bits
 // zero, no whitespace. std::nullopt for anything else.

@@ -282,6 +282,11 @@ TEST(TextBase64, EncodesAndDecodesKnownVectors) {
         SCOPED_TRACE(c.encoded);
         EXPECT_EQ(text::base64_encode(c.bytes), c.encoded);
         EXPECT_EQ(text::base64_decode(c.encoded), c.bytes);
+        // Appending keeps what was there.
+        std::string appended = "data:";
+        text::base64_append(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size(),
+                            appended);
+        EXPECT_EQ(appended, "data:" + c.encoded);
     }
 }
 

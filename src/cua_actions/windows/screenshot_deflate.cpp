@@ -596,14 +596,15 @@ void write_block(BitWriter& bits, const Block& block, const std::uint8_t* input,
 // Greedy LZ77 over the whole input, handing full blocks to the writer.
 class Compressor {
   public:
-    Compressor(std::span<const std::uint8_t> input, BitWriter& bits)
-        : input_(input.data()), size_(input.size()), bits_(bits) {}
+    Compressor(std::span<const std::uint8_t> input, BitWriter& bits, Block& block,
+               std::int32_t* head)
+        : input_(input.data()), size_(input.size()), bits_(bits), block_(block), head_(head) {}
 
     void run(bool final) {
-        std::unique_ptr<std::int32_t[]> head(new std::int32_t[std::size_t{1} << kHashBits]);
+        std::int32_t* head = head_;
         // A start far enough back that no probe sees it as within the window.
-        std::fill_n(head.get(), std::size_t{1} << kHashBits,
-                    -static_cast<std::int32_t>(kWindowSize) - 1);
+        std::fill_n(head, std::size_t{1} << kHashBits, -static_cast<std::int32_t>(kWindowSize) - 1);
+        block_.reset(0);
 
         std::size_t pos = 0;
         std::size_t literals_from = 0;
@@ -673,7 +674,8 @@ class Compressor {
     const std::uint8_t* input_;
     std::size_t size_;
     BitWriter& bits_;
-    Block block_;
+    Block& block_;
+    std::int32_t* head_;
 };
 
 }  // namespace
@@ -740,9 +742,19 @@ std::size_t fast_deflate_bound(std::size_t input_size) {
     return input_size + 6 * chunks + 16 + 8;
 }
 
-std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out) {
+// The hash table and the block buffer, kept from one stream to the next.
+struct FastDeflater::Tables {
+    std::unique_ptr<std::int32_t[]> head{new std::int32_t[std::size_t{1} << kHashBits]};
+    Block block;
+};
+
+FastDeflater::FastDeflater() : tables_(std::make_unique<Tables>()) {}
+FastDeflater::~FastDeflater() = default;
+
+std::size_t FastDeflater::compress(std::span<const std::uint8_t> input, DeflateEnd end,
+                                   std::uint8_t* out) {
     BitWriter bits(out);
-    Compressor(input, bits).run(end == DeflateEnd::final);
+    Compressor(input, bits, tables_->block, tables_->head.get()).run(end == DeflateEnd::final);
     if (end == DeflateEnd::joinable) {
         // An empty stored block: leaves the stream on a byte boundary.
         write_stored(bits, nullptr, 0, false);
@@ -750,6 +762,10 @@ std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, st
         bits.align_to_byte();
     }
     return bits.bytes_written();
+}
+
+std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out) {
+    return FastDeflater().compress(input, end, out);
 }
 
 }  // namespace cua_actions::windows

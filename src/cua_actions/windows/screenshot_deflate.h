@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace cua_actions::windows {
@@ -20,6 +21,23 @@ enum class DeflateEnd {
 
 // The most bytes `fast_deflate` writes for `input_size` bytes of input.
 std::size_t fast_deflate_bound(std::size_t input_size);
+
+// Compresses streams one after another with the same tables, so that each
+// stream after the first costs no fresh memory. One per thread.
+class FastDeflater {
+  public:
+    FastDeflater();
+    ~FastDeflater();
+    FastDeflater(const FastDeflater&) = delete;
+    FastDeflater& operator=(const FastDeflater&) = delete;
+
+    // As fast_deflate below.
+    std::size_t compress(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out);
+
+  private:
+    struct Tables;
+    std::unique_ptr<Tables> tables_;
+};
 
 // Compresses `input` into `out`, which holds at least
 // fast_deflate_bound(input.size()) bytes. Matches never reach before the start

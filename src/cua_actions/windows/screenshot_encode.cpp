@@ -111,17 +111,16 @@ struct StripJob {
 
 // The strip's rows as PNG image data: each a filter byte and the Sub-filtered
 // RGBA pixels, reduced first when the factor asks for it.
-std::unique_ptr<std::uint8_t[]> filter_strip_rows(const StripJob& job, const Strip& strip) {
+void filter_strip_rows(const StripJob& job, const Strip& strip, std::uint8_t* rows,
+                       std::vector<std::uint8_t>& reduced) {
     const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
-    std::unique_ptr<std::uint8_t[]> rows(new std::uint8_t[row_bytes * strip.rows]);
-    std::vector<std::uint8_t> reduced;
     if (job.factor > 1) {
         reduced.resize(static_cast<std::size_t>(job.size.width) * kBytesPerPixel);
     }
     const std::size_t frame_row_bytes = static_cast<std::size_t>(job.frame.width) * kBytesPerPixel;
     for (std::int32_t i = 0; i < strip.rows; ++i) {
         const std::int32_t row = strip.first_row + i;
-        std::uint8_t* out = rows.get() + row_bytes * i;
+        std::uint8_t* out = rows + row_bytes * i;
         const std::uint8_t* source;
         if (job.factor == 1) {
             source = job.frame.pixels + frame_row_bytes * static_cast<std::size_t>(row);
@@ -132,7 +131,6 @@ std::unique_ptr<std::uint8_t[]> filter_strip_rows(const StripJob& job, const Str
         out[0] = kFilterSub;
         write_sub_filtered_rgba(source, job.size.width, out + 1);
     }
-    return rows;
 }
 
 std::string zlib_message(const z_stream& stream, int code) {
@@ -176,19 +174,40 @@ void zlib_deflate_strip(const std::uint8_t* rows, Strip& strip, bool last) {
 // Filters and deflates one strip of output rows. The last strip ends the deflate
 // stream; the others end on a byte boundary, so the strips concatenate into
 // one valid stream.
-void compress_strip(const StripJob& job, Strip& strip, bool last) {
+// What one worker thread keeps from strip to strip, so that only its first
+// strip touches fresh memory (in a new process every page costs a fault).
+struct StripWorkspace {
+    std::unique_ptr<std::uint8_t[]> rows;
+    std::size_t rows_capacity = 0;
+    std::vector<std::uint8_t> reduced;
+    std::unique_ptr<FastDeflater> deflater;
+
+    std::uint8_t* rows_for(std::size_t bytes) {
+        if (bytes > rows_capacity) {
+            rows.reset(new std::uint8_t[bytes]);
+            rows_capacity = bytes;
+        }
+        return rows.get();
+    }
+};
+
+void compress_strip(const StripJob& job, Strip& strip, bool last, StripWorkspace& workspace) {
     const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
     strip.raw_size = row_bytes * static_cast<std::size_t>(strip.rows);
-    const std::unique_ptr<std::uint8_t[]> rows = filter_strip_rows(job, strip);
-    strip.adler = adler32_update(1, rows.get(), strip.raw_size);
+    std::uint8_t* rows = workspace.rows_for(strip.raw_size);
+    filter_strip_rows(job, strip, rows, workspace.reduced);
+    strip.adler = adler32_update(1, rows, strip.raw_size);
     if (job.deflater == PngDeflater::zlib) {
-        zlib_deflate_strip(rows.get(), strip, last);
+        zlib_deflate_strip(rows, strip, last);
         return;
     }
+    if (!workspace.deflater) {
+        workspace.deflater = std::make_unique<FastDeflater>();
+    }
     strip.deflated.reset(new std::uint8_t[fast_deflate_bound(strip.raw_size)]);
-    strip.deflated_size =
-        fast_deflate(std::span(rows.get(), strip.raw_size),
-                     last ? DeflateEnd::final : DeflateEnd::joinable, strip.deflated.get());
+    strip.deflated_size = workspace.deflater->compress(
+        std::span(rows, strip.raw_size), last ? DeflateEnd::final : DeflateEnd::joinable,
+        strip.deflated.get());
 }
 
 std::vector<Strip> plan_strips(std::int32_t rows, unsigned threads, std::int32_t strip_rows) {
@@ -209,8 +228,9 @@ std::vector<Strip> plan_strips(std::int32_t rows, unsigned threads, std::int32_t
 void compress_all(const StripJob& job, std::vector<Strip>& strips, unsigned threads) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
+        StripWorkspace workspace;
         for (std::size_t i = next++; i < strips.size(); i = next++) {
-            compress_strip(job, strips[i], i + 1 == strips.size());
+            compress_strip(job, strips[i], i + 1 == strips.size(), workspace);
         }
     };
     std::vector<std::thread> workers;
@@ -532,11 +552,8 @@ std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, Pn
 }
 
 std::string png_data_url(std::span<const std::uint8_t> png) {
-    const std::string encoded = text::base64_encode(png.data(), png.size());
-    std::string url;
-    url.reserve(sizeof(kDataUrlPrefix) - 1 + encoded.size());
-    url += kDataUrlPrefix;
-    url += encoded;
+    std::string url = kDataUrlPrefix;
+    text::base64_append(png.data(), png.size(), url);
     return url;
 }
 
