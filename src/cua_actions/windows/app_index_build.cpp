@@ -55,21 +55,6 @@ bool is_white_space(char16_t unit) {
            unit == 0x2029 || unit == 0x202F || unit == 0x205F || unit == 0x3000;
 }
 
-bool is_valid_utf16(std::u16string_view units) {
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t unit = units[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= units.size() || units[i + 1] < 0xDC00 || units[i + 1] > 0xDFFF) {
-                return false;
-            }
-            ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Invalid sequences become U+FFFD.
 std::string decode_lossy(std::string_view bytes) {
     return text::utf16_to_utf8(text::utf8_to_utf16(bytes));
@@ -177,7 +162,7 @@ std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& f
             return std::nullopt;  // the whole folder, subfolders included, is dropped
         }
         if (item.is_folder) {
-            if (is_valid_utf16(item.path)) {
+            if (text::is_valid_utf16(item.path)) {
                 if (auto nested = win_scan_lnk_dir(item.path)) {
                     append(entries, std::move(*nested));
                 }
@@ -185,7 +170,8 @@ std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& f
             continue;
         }
         const FileNameParts parts = split_file_name(item.path);
-        if (!extension_is(parts, u"lnk") || parts.stem.empty() || !is_valid_utf16(parts.stem)) {
+        if (!extension_is(parts, u"lnk") || parts.stem.empty() ||
+            !text::is_valid_utf16(parts.stem)) {
             continue;
         }
         WinAppEntry entry;
@@ -216,7 +202,8 @@ void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folde
         if (!extension_is(parts, u"exe")) {
             continue;
         }
-        const std::string stem = is_valid_utf16(parts.stem) ? text::utf16_to_utf8(parts.stem) : "";
+        const std::string stem =
+            text::is_valid_utf16(parts.stem) ? text::utf16_to_utf8(parts.stem) : "";
         std::string name = win_normalize_app_name(stem);
         if (name.empty() || win_should_skip_app_name(name)) {
             continue;

@@ -259,12 +259,6 @@ void huffman_code_lengths(std::span<const std::uint32_t> freq, int max_bits,
 
 namespace {
 
-template <std::size_t Symbols>
-void build_code_lengths(const std::array<std::uint32_t, Symbols>& freq, int max_bits,
-                        std::array<std::uint8_t, Symbols>& lengths) {
-    huffman_code_lengths(freq, max_bits, lengths);
-}
-
 // Canonical codes for the lengths, bit-reversed for least-significant-first output.
 template <std::size_t Symbols>
 void build_codes(const std::array<std::uint8_t, Symbols>& lengths,
@@ -477,8 +471,8 @@ DynamicCode plan_dynamic_code(const Block& block) {
     const std::array<std::uint32_t, kDistSymbols> dist_sent = dist_freq;
     ensure_two_symbols(litlen_freq);
     ensure_two_symbols(dist_freq);
-    build_code_lengths(litlen_freq, kMaxCodeBits, code.litlen_lengths);
-    build_code_lengths(dist_freq, kMaxCodeBits, code.dist_lengths);
+    huffman_code_lengths(litlen_freq, kMaxCodeBits, code.litlen_lengths);
+    huffman_code_lengths(dist_freq, kMaxCodeBits, code.dist_lengths);
     for (int symbol = 0; symbol < kLitLenSymbols; ++symbol) {
         data_bits += static_cast<std::uint64_t>(litlen_sent[symbol]) * code.litlen_lengths[symbol];
     }
@@ -503,7 +497,7 @@ DynamicCode plan_dynamic_code(const Block& block) {
     code.runs.encode(all_lengths.data(), code.litlen_count + code.dist_count);
     std::array<std::uint32_t, kCodeLengthSymbols> cl_freq = code.runs.freq;
     ensure_two_symbols(cl_freq);
-    build_code_lengths(cl_freq, kMaxCodeLengthBits, code.cl_lengths);
+    huffman_code_lengths(cl_freq, kMaxCodeLengthBits, code.cl_lengths);
     code.cl_count = kCodeLengthSymbols;
     while (code.cl_count > 4 && code.cl_lengths[kCodeLengthOrder[code.cl_count - 1]] == 0) {
         --code.cl_count;

@@ -6,21 +6,12 @@
 
 #include <algorithm>
 
+#include "cua_actions/windows/win32_handles.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
 namespace {
-
-HWND to_window(Handle handle) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-}
-Handle from_pointer(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-const wchar_t* wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 // Owns a FindFirstFileExW search handle.
 class ScopedFind {

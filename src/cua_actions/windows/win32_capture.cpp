@@ -1,48 +1,36 @@
 // Screen capture operations of the Win32 platform: direct GDI calls.
 #include <windows.h>
 
+#include "cua_actions/windows/win32_handles.h"
 #include "cua_actions/windows/win32_platform.h"
 
 namespace cua_actions::windows {
-namespace {
-
-template <typename T>
-T to_handle(Handle handle) {
-    return reinterpret_cast<T>(static_cast<std::uintptr_t>(handle));
-}
-
-Handle from_handle(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-
-}  // namespace
-
 Handle Win32Platform::get_dc(Handle window) {
-    return from_handle(::GetDC(to_handle<HWND>(window)));
+    return from_pointer(::GetDC(to_native<HWND>(window)));
 }
 
 bool Win32Platform::release_dc(Handle window, Handle dc) {
-    return ::ReleaseDC(to_handle<HWND>(window), to_handle<HDC>(dc)) == 1;
+    return ::ReleaseDC(to_native<HWND>(window), to_native<HDC>(dc)) == 1;
 }
 
 Handle Win32Platform::create_compatible_dc(Handle dc) {
-    return from_handle(::CreateCompatibleDC(to_handle<HDC>(dc)));
+    return from_pointer(::CreateCompatibleDC(to_native<HDC>(dc)));
 }
 
 Handle Win32Platform::create_compatible_bitmap(Handle dc, std::int32_t width, std::int32_t height) {
-    return from_handle(::CreateCompatibleBitmap(to_handle<HDC>(dc), width, height));
+    return from_pointer(::CreateCompatibleBitmap(to_native<HDC>(dc), width, height));
 }
 
 Handle Win32Platform::select_object(Handle dc, Handle object) {
-    HGDIOBJ previous = ::SelectObject(to_handle<HDC>(dc), to_handle<HGDIOBJ>(object));
+    HGDIOBJ previous = ::SelectObject(to_native<HDC>(dc), to_native<HGDIOBJ>(object));
     // HGDI_ERROR only comes back for regions; treat it as a failure like NULL.
-    return previous == HGDI_ERROR ? 0 : from_handle(previous);
+    return previous == HGDI_ERROR ? 0 : from_pointer(previous);
 }
 
 bool Win32Platform::bit_blt(Handle dest, std::int32_t x, std::int32_t y, std::int32_t width,
                             std::int32_t height, Handle source, std::int32_t source_x,
                             std::int32_t source_y, std::uint32_t rop) {
-    return ::BitBlt(to_handle<HDC>(dest), x, y, width, height, to_handle<HDC>(source), source_x,
+    return ::BitBlt(to_native<HDC>(dest), x, y, width, height, to_native<HDC>(source), source_x,
                     source_y, rop) != FALSE;
 }
 
@@ -64,7 +52,7 @@ int Win32Platform::get_di_bits(Handle dc, Handle bitmap, std::uint32_t start, st
     header.biYPelsPerMeter = info.y_pels_per_meter;
     header.biClrUsed = info.clr_used;
     header.biClrImportant = info.clr_important;
-    const int copied = ::GetDIBits(to_handle<HDC>(dc), to_handle<HBITMAP>(bitmap), start, lines,
+    const int copied = ::GetDIBits(to_native<HDC>(dc), to_native<HBITMAP>(bitmap), start, lines,
                                    bits.data(), &description, usage);
     info = BitmapInfoHeader{header.biSize,      header.biWidth,         header.biHeight,
                             header.biPlanes,    header.biBitCount,      header.biCompression,
@@ -74,11 +62,11 @@ int Win32Platform::get_di_bits(Handle dc, Handle bitmap, std::uint32_t start, st
 }
 
 bool Win32Platform::delete_object(Handle object) {
-    return ::DeleteObject(to_handle<HGDIOBJ>(object)) != FALSE;
+    return ::DeleteObject(to_native<HGDIOBJ>(object)) != FALSE;
 }
 
 bool Win32Platform::delete_dc(Handle dc) {
-    return ::DeleteDC(to_handle<HDC>(dc)) != FALSE;
+    return ::DeleteDC(to_native<HDC>(dc)) != FALSE;
 }
 
 }  // namespace cua_actions::windows

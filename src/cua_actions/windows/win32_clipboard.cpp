@@ -1,24 +1,11 @@
 // Win32 clipboard and global memory: each call as the system makes it.
 #include <windows.h>
 
+#include "cua_actions/windows/win32_handles.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
-namespace {
-
-HWND to_window(Handle handle) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-}
-HGLOBAL to_global(Handle handle) {
-    return reinterpret_cast<HGLOBAL>(static_cast<std::uintptr_t>(handle));
-}
-Handle from_pointer(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-
-}  // namespace
-
 bool Win32Platform::open_clipboard(Handle owner) {
     return ::OpenClipboard(to_window(owner)) != FALSE;
 }
@@ -40,12 +27,12 @@ Handle Win32Platform::get_clipboard_data(std::uint32_t format) {
 }
 
 Handle Win32Platform::set_clipboard_data(std::uint32_t format, Handle memory) {
-    return from_pointer(::SetClipboardData(format, to_global(memory)));
+    return from_pointer(::SetClipboardData(format, to_native<HGLOBAL>(memory)));
 }
 
 std::uint32_t Win32Platform::register_clipboard_format(const std::string& name) {
     const std::u16string wide_name = text::utf8_to_utf16(name);
-    return ::RegisterClipboardFormatW(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
+    return ::RegisterClipboardFormatW(wide(wide_name));
 }
 
 Handle Win32Platform::global_alloc(std::uint32_t flags, std::size_t bytes) {
@@ -53,19 +40,19 @@ Handle Win32Platform::global_alloc(std::uint32_t flags, std::size_t bytes) {
 }
 
 std::size_t Win32Platform::global_size(Handle memory) {
-    return ::GlobalSize(to_global(memory));
+    return ::GlobalSize(to_native<HGLOBAL>(memory));
 }
 
 void* Win32Platform::global_lock(Handle memory) {
-    return ::GlobalLock(to_global(memory));
+    return ::GlobalLock(to_native<HGLOBAL>(memory));
 }
 
 bool Win32Platform::global_unlock(Handle memory) {
-    return ::GlobalUnlock(to_global(memory)) != FALSE;
+    return ::GlobalUnlock(to_native<HGLOBAL>(memory)) != FALSE;
 }
 
 Handle Win32Platform::global_free(Handle memory) {
-    return from_pointer(::GlobalFree(to_global(memory)));
+    return from_pointer(::GlobalFree(to_native<HGLOBAL>(memory)));
 }
 
 }  // namespace cua_actions::windows

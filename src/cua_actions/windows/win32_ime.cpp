@@ -3,23 +3,10 @@
 // imm.h needs the types of windows.h first.
 #include <imm.h>
 
+#include "cua_actions/windows/win32_handles.h"
 #include "cua_actions/windows/win32_platform.h"
 
 namespace cua_actions::windows {
-namespace {
-
-HWND to_window(Handle handle) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-}
-HIMC to_context(Handle handle) {
-    return reinterpret_cast<HIMC>(static_cast<std::uintptr_t>(handle));
-}
-Handle from_pointer(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-
-}  // namespace
-
 Handle Win32Platform::get_foreground_window() {
     return from_pointer(::GetForegroundWindow());
 }
@@ -29,11 +16,11 @@ Handle Win32Platform::imm_get_context(Handle window) {
 }
 
 bool Win32Platform::imm_get_open_status(Handle context) {
-    return ::ImmGetOpenStatus(to_context(context)) != FALSE;
+    return ::ImmGetOpenStatus(to_native<HIMC>(context)) != FALSE;
 }
 
 bool Win32Platform::imm_release_context(Handle window, Handle context) {
-    return ::ImmReleaseContext(to_window(window), to_context(context)) != FALSE;
+    return ::ImmReleaseContext(to_window(window), to_native<HIMC>(context)) != FALSE;
 }
 
 std::optional<GuiThreadInfo> Win32Platform::get_gui_thread_info(std::uint32_t thread_id) {

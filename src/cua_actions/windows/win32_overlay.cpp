@@ -5,24 +5,12 @@
 #include <memory>
 
 #include "cua_actions/windows/click_indicator.h"
+#include "cua_actions/windows/win32_handles.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
 namespace {
-
-HWND to_window(Handle handle) {
-    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-}
-HINSTANCE to_instance(Handle handle) {
-    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(handle));
-}
-Handle from_pointer(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-const wchar_t* wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
 
 DWORD WINAPI run_thread_body(LPVOID parameter) {
     const std::unique_ptr<std::function<void()>> body(
@@ -147,7 +135,7 @@ std::uint16_t Win32Platform::register_overlay_class(const std::string& class_nam
     const std::u16string name = text::utf8_to_utf16(class_name);
     WNDCLASSW window_class{};
     window_class.lpfnWndProc = click_indicator_wndproc;
-    window_class.hInstance = to_instance(instance);
+    window_class.hInstance = to_native<HINSTANCE>(instance);
     window_class.lpszClassName = wide(name);
     return ::RegisterClassW(&window_class);
 }
@@ -158,8 +146,8 @@ Handle Win32Platform::create_window_ex(const CreateWindowParams& window_params) 
     HWND window = ::CreateWindowExW(
         window_params.ex_style, wide(class_name), wide(title), window_params.style, window_params.x,
         window_params.y, window_params.width, window_params.height, to_window(window_params.parent),
-        reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(window_params.menu)),
-        to_instance(window_params.instance), nullptr);
+        to_native<HMENU>(window_params.menu), to_native<HINSTANCE>(window_params.instance),
+        nullptr);
     return from_pointer(window);
 }
 

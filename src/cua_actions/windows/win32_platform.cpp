@@ -5,17 +5,12 @@
 #include <thread>
 #include <vector>
 
+#include "cua_actions/windows/win32_handles.h"
+#include "logging/config_time_system.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
 namespace {
-
-HMONITOR to_monitor(Handle handle) {
-    return reinterpret_cast<HMONITOR>(static_cast<std::uintptr_t>(handle));
-}
-Handle from_pointer(const void* pointer) {
-    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(pointer));
-}
 
 Rect to_rect(const RECT& rect) {
     return Rect{rect.left, rect.top, rect.right, rect.bottom};
@@ -59,7 +54,7 @@ std::vector<Handle> Win32Platform::enum_display_monitors() {
 std::optional<MonitorInfo> Win32Platform::get_monitor_info(Handle monitor) {
     MONITORINFOEXW info{};
     info.cbSize = sizeof(info);  // 104 bytes: the extended record
-    if (!::GetMonitorInfoW(to_monitor(monitor), &info)) {
+    if (!::GetMonitorInfoW(to_native<HMONITOR>(monitor), &info)) {
         return std::nullopt;
     }
     return MonitorInfo{to_rect(info.rcMonitor), to_rect(info.rcWork), info.dwFlags};
@@ -106,23 +101,7 @@ std::uint32_t Win32Platform::send_input(std::span<const InputRecord> records) {
 }
 
 std::optional<std::string> Win32Platform::get_env(const std::string& name) {
-    const std::u16string wide_name = text::utf8_to_utf16(name);
-    const auto* w_name = reinterpret_cast<const wchar_t*>(wide_name.c_str());
-    const DWORD needed = ::GetEnvironmentVariableW(w_name, nullptr, 0);
-    if (needed == 0) {
-        return std::nullopt;
-    }
-    std::u16string value(needed, u'\0');
-    const DWORD length =
-        ::GetEnvironmentVariableW(w_name, reinterpret_cast<wchar_t*>(value.data()), needed);
-    if (length >= needed) {
-        return std::nullopt;  // changed between the two calls
-    }
-    value.resize(length);
-    if (!text::is_valid_utf16(value)) {
-        return std::nullopt;
-    }
-    return text::utf16_to_utf8(value);
+    return logging::native_get_env(name);
 }
 
 void Win32Platform::write_stderr_line(std::string_view line) {
