@@ -26,13 +26,14 @@ constexpr std::string_view kPoisonedLock = "log write lock poisoned";
 constexpr std::string_view kNoLogDirectory = "failed to resolve log directory";
 constexpr std::size_t kSerialisationReserve = 128;
 
-enum class KeyTest { contains, ends_with };
+enum class KeyTest { contains, ends_with, equals };
 struct SecretPattern {
     KeyTest test;
     std::string_view text;
 };
-// Tested against the key reduced to lower-case ASCII letters and digits.
-constexpr std::array<SecretPattern, 8> kSecretPatterns{{
+// Tested against the key reduced to lower-case ASCII letters and digits. "pwd" and "auth"
+// match only the whole key: as parts they occur in ordinary names ("author", "pwdLength").
+constexpr std::array<SecretPattern, 15> kSecretPatterns{{
     {KeyTest::contains, "apikey"},
     {KeyTest::contains, "authorization"},
     {KeyTest::contains, "password"},
@@ -41,6 +42,13 @@ constexpr std::array<SecretPattern, 8> kSecretPatterns{{
     {KeyTest::ends_with, "token"},
     {KeyTest::contains, "cookie"},
     {KeyTest::contains, "secret"},
+    {KeyTest::contains, "passwd"},
+    {KeyTest::contains, "privatekey"},
+    {KeyTest::contains, "accesskey"},
+    {KeyTest::contains, "credential"},
+    {KeyTest::contains, "sessionid"},
+    {KeyTest::equals, "pwd"},
+    {KeyTest::equals, "auth"},
 }};
 
 std::string normalize_key(std::string_view key) {
@@ -58,9 +66,15 @@ bool is_secret_key(std::string_view key) {
     const std::string_view view = normalized;
     return std::any_of(kSecretPatterns.begin(), kSecretPatterns.end(),
                        [&](const SecretPattern& pattern) {
-                           return pattern.test == KeyTest::contains
-                                      ? view.find(pattern.text) != std::string_view::npos
-                                      : view.ends_with(pattern.text);
+                           switch (pattern.test) {
+                               case KeyTest::contains:
+                                   return view.find(pattern.text) != std::string_view::npos;
+                               case KeyTest::ends_with:
+                                   return view.ends_with(pattern.text);
+                               case KeyTest::equals:
+                                   return view == pattern.text;
+                           }
+                           return false;
                        });
 }
 

@@ -49,14 +49,28 @@ class ScopedLocalFree {
 constexpr DWORD kAppendLockOffsetLow = 0x00000000;
 constexpr DWORD kAppendLockOffsetHigh = 0xFFFFFFFF;
 constexpr DWORD kAppendLockLength = 1;
+// The record is written before the result line, so a writer that never lets go must not
+// hold up our answer: past this wait the line is appended without the lock.
+constexpr ULONGLONG kAppendLockWaitMs = 1000;
+constexpr DWORD kAppendLockPollMs = 10;
 
 class ScopedAppendLock {
   public:
     explicit ScopedAppendLock(HANDLE file) : file_(file) {
-        OVERLAPPED range = lock_range();
-        locked_ =
-            ::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, kAppendLockLength, 0, &range) != FALSE;
-        error_ = locked_ ? ERROR_SUCCESS : ::GetLastError();
+        const ULONGLONG deadline = ::GetTickCount64() + kAppendLockWaitMs;
+        while (true) {
+            OVERLAPPED range = lock_range();
+            if (::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                             kAppendLockLength, 0, &range)) {
+                locked_ = true;
+                return;
+            }
+            // Any failure but "held by someone else" will not go away by waiting.
+            if (::GetLastError() != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) {
+                return;
+            }
+            ::Sleep(kAppendLockPollMs);
+        }
     }
     ~ScopedAppendLock() {
         if (locked_) {
@@ -66,8 +80,6 @@ class ScopedAppendLock {
     }
     ScopedAppendLock(const ScopedAppendLock&) = delete;
     ScopedAppendLock& operator=(const ScopedAppendLock&) = delete;
-    bool locked() const { return locked_; }
-    DWORD error() const { return error_; }
 
   private:
     static OVERLAPPED lock_range() {
@@ -79,7 +91,6 @@ class ScopedAppendLock {
 
     HANDLE file_;
     bool locked_ = false;
-    DWORD error_ = ERROR_SUCCESS;
 };
 
 std::string win32_error_text(DWORD error) {
@@ -109,10 +120,9 @@ std::optional<std::string> native_append_to_file(const std::filesystem::path& fi
     if (!handle.valid()) {
         return win32_error_text(::GetLastError());
     }
+    // Taken when it comes in time; the record is appended either way, as it would be
+    // where no lock exists.
     const ScopedAppendLock lock(handle.get());
-    if (!lock.locked()) {
-        return win32_error_text(lock.error());
-    }
     while (!bytes.empty()) {
         const DWORD chunk = bytes.size() > MAXDWORD ? MAXDWORD : static_cast<DWORD>(bytes.size());
         DWORD written = 0;

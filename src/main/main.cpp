@@ -9,6 +9,7 @@
 #include "cua_actions/dispatch.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "main/intake.h"
+#include "main/stdin_reader.h"
 
 namespace {
 
@@ -16,26 +17,25 @@ namespace {
 // started without a standard input handle reads as empty input.
 std::optional<std::string> read_standard_input() {
     HANDLE handle = ::GetStdHandle(STD_INPUT_HANDLE);
-    std::string input;
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return input;
+        return std::string();
     }
-    char buffer[64 * 1024];
-    while (true) {
+    return cua_entry::read_to_end([handle](char* buffer, std::size_t capacity) {
+        using cua_entry::ReadOutcome;
         DWORD read = 0;
-        if (!::ReadFile(handle, buffer, sizeof(buffer), &read, nullptr)) {
-            const DWORD error = ::GetLastError();
-            // The writer closing its end of a pipe is the ordinary end of input.
-            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) {
-                return input;
-            }
-            return std::nullopt;
+        if (::ReadFile(handle, buffer, static_cast<DWORD>(capacity), &read, nullptr)) {
+            return cua_entry::ReadChunk{ReadOutcome::data, read};
         }
-        if (read == 0) {
-            return input;
+        switch (::GetLastError()) {
+            case ERROR_MORE_DATA:  // a message-mode pipe's message is longer than the buffer
+                return cua_entry::ReadChunk{ReadOutcome::more_data, read};
+            case ERROR_BROKEN_PIPE:  // the writer closing its end is the ordinary end of input
+            case ERROR_HANDLE_EOF:
+                return cua_entry::ReadChunk{ReadOutcome::end, 0};
+            default:
+                return cua_entry::ReadChunk{ReadOutcome::failed, 0};
         }
-        input.append(buffer, read);
-    }
+    });
 }
 
 // Writes the result line as bytes (no text-mode CR LF). Without a standard

@@ -1,5 +1,7 @@
 #include "support/sim_desktop.h"
 
+#include <stdexcept>
+
 namespace sim {
 
 namespace {
@@ -84,6 +86,9 @@ int SimDesktop::get_system_metrics(int index) {
 
 bool SimDesktop::set_cursor_pos(std::int32_t x, std::int32_t y) {
     auto guard = lock();
+    if (fail.set_cursor_pos_throws) {
+        throw std::runtime_error("simulated SetCursorPos exception");
+    }
     if (fail.set_cursor_pos) {
         return false;
     }

@@ -43,7 +43,8 @@ struct SimFailures {
     bool set_process_dpi_aware = false;
     std::uint32_t dpi_error_code = 0;  // GetLastError after the failed DPI call
     bool set_cursor_pos = false;
-    bool send_input = false;  // accepts nothing
+    bool set_cursor_pos_throws = false;  // an exception escapes the call
+    bool send_input = false;             // accepts nothing
     // Accepts at most this many records of each call (the rest is dropped).
     std::optional<std::size_t> send_input_accepts;
 };

@@ -4,6 +4,7 @@
 
 #include "cua_actions/dispatch.h"
 #include "cua_actions/windows/display_input.h"
+#include "support/log_sandbox.h"
 #include "support/sim_desktop.h"
 #include "text/json_output.h"
 
@@ -23,6 +24,23 @@ TEST_F(DispatcherTest, NamesOutsideTheTableAreUnknownExactlyAsSent) {
                   text::json_dump(
                       Json{{"ok", false}, {"error", std::string("Unknown CUA action: ") + name}}));
     }
+}
+
+TEST_F(DispatcherTest, AnExceptionEscapingAnActionBecomesOneFailureWithItsRecord) {
+    logtest::ScopedLogSandbox sandbox;
+    desktop->fail.set_cursor_pos_throws = true;
+    for (const char* action : {"move", "click"}) {
+        const ActionResult result = dispatch(action, Json{{"position", {500, 500}}});
+        EXPECT_EQ(text::json_dump(result),
+                  text::json_dump(Json{{"ok", false},
+                                       {"error", std::string("Action ") + action +
+                                                     " failed with an internal error"}}));
+    }
+    const auto lines = sandbox.all_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    const Json record = Json::parse(lines[1]);
+    EXPECT_EQ(record["data"]["action"], "click");
+    EXPECT_EQ(record["data"]["result"]["error"], "Action click failed with an internal error");
 }
 
 TEST_F(DispatcherTest, CheckPermissionsIgnoresParams) {

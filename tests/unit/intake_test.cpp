@@ -1,7 +1,9 @@
 #include "main/intake.h"
+#include "main/stdin_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,57 @@ TEST(Intake, DeepNestingAndLargeInputsFailCleanly) {
         big_outcome.line,
         "{\"error\":\"Invalid request JSON: expected value at line 1 column 1\",\"ok\":false}\n");
     EXPECT_TRUE(dispatcher.calls.empty());
+}
+
+// A message-mode pipe: each message is handed out in buffer-sized pieces, every piece but
+// the last of a message flagged as more data, then the end (or a failure) comes.
+class MessagePipe {
+  public:
+    std::vector<std::string> messages;
+    bool fails_at_end = false;
+
+    ChunkReader reader() {
+        return [this](char* buffer, std::size_t capacity) {
+            if (next_ == messages.size()) {
+                return ReadChunk{fails_at_end ? ReadOutcome::failed : ReadOutcome::end, 0};
+            }
+            const std::string& message = messages[next_];
+            const std::size_t bytes = std::min(capacity, message.size() - offset_);
+            message.copy(buffer, bytes, offset_);
+            offset_ += bytes;
+            if (offset_ < message.size()) {
+                return ReadChunk{ReadOutcome::more_data, bytes};
+            }
+            ++next_;
+            offset_ = 0;
+            return ReadChunk{ReadOutcome::data, bytes};
+        };
+    }
+
+  private:
+    std::size_t next_ = 0;
+    std::size_t offset_ = 0;
+};
+
+TEST(StdinReader, MessagesLongerThanTheBufferArriveWhole) {
+    const std::string text(200 * 1000, 'x');
+    const std::string request = R"({"action":"type","params":{"text":")" + text + "\"}}\n";
+    MessagePipe pipe;
+    pipe.messages = {request, "\n"};
+    const auto input = read_to_end(pipe.reader());
+    ASSERT_TRUE(input.has_value());
+    EXPECT_EQ(*input, request + "\n");
+
+    RecordingDispatcher dispatcher;
+    EXPECT_EQ(handle_request(input, dispatcher.as_function()).exit_status, 0);
+    ASSERT_EQ(dispatcher.calls.size(), 1u);
+    EXPECT_EQ(dispatcher.calls[0].params["text"], text);
+
+    // A failure after data still fails the whole read.
+    MessagePipe broken;
+    broken.messages = {request};
+    broken.fails_at_end = true;
+    EXPECT_EQ(read_to_end(broken.reader()), std::nullopt);
 }
 
 }  // namespace

@@ -76,9 +76,26 @@ TEST(LogRedact, SecretLookingKeysAreRedactedWhateverTheirValue) {
         "secrets",
         "Cookie",
         "my-Access_Token-2",
+        // Common secret names beyond the token and password family.
+        "passwd",
+        "db_passwd",
+        "pwd",
+        "PWD",
+        "private_key",
+        "privateKeyPem",
+        "access_key",
+        "AWS_ACCESS_KEY_ID",
+        "auth",
+        "Auth",
+        "credentials",
+        "gitCredential",
+        "session_id",
+        "x-session-id",
     };
-    const char* const kept[] = {"tokens", "tokenCount", "p\u00E4ssword", "note",    "config",
-                                "pass",   "key",        "auth",          "tok en s"};
+    // "pwd" and "auth" redact only as the whole key: as parts they sit in ordinary names.
+    const char* const kept[] = {"tokens", "tokenCount", "p\u00E4ssword", "note",   "config",
+                                "pass",   "key",        "tok en s",      "author", "authority",
+                                "pwdLen", "cwd",        "session",       "private"};
     const json values[] = {"hunter2", 42, true, nullptr, json::array({1, 2}), json{{"inner", "x"}}};
     for (const char* key : redacted) {
         for (const json& value : values) {

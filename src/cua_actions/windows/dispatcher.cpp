@@ -48,6 +48,16 @@ ActionResult run_action(const std::string& action, const Json& params) {
     return error_result("Unknown CUA action: " + action);
 }
 
+// Handlers report failures as values; anything thrown past one (a library or platform
+// surprise) still becomes one failure line instead of a process that ends without an answer.
+ActionResult run_action_guarded(const std::string& action, const Json& params) {
+    try {
+        return run_action(action, params);
+    } catch (...) {
+        return error_result("Action " + action + " failed with an internal error");
+    }
+}
+
 }  // namespace
 
 ActionResult handle_check_permissions(const Json& /*params*/) {
@@ -58,7 +68,7 @@ ActionResult dispatch(const std::string& action, const Json& params) {
     ensure_dpi_awareness();
     // Taken after the DPI step so the first request does not pay for it.
     const MonotonicInstant started = platform().monotonic_now();
-    ActionResult result = run_action(action, params);
+    ActionResult result = run_action_guarded(action, params);
     log_native_action_timing(kDispatcherComponent, action, params, started, result);
     return result;
 }

@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cua_actions/windows/dispatcher.h"
 #include "logging/config_time.h"
 #include "logging/config_time_system.h"
 #include "logging/write_redact.h"
 #include "logging/write_redact_fs.h"
 #include "support/log_sandbox.h"
+#include "support/sim_desktop.h"
 #include "text/text.h"
 
 namespace logging {
@@ -26,6 +29,9 @@ constexpr char kChildFilter[] = "LoggingWin32Child.AppendRecords";
 constexpr int kChildProcesses = 4;
 constexpr int kRecordsPerChild = 200;
 constexpr DWORD kChildTimeoutMs = 120'000;
+constexpr wchar_t kLockHolderFileVariable[] = L"ZELTO_LOG_TEST_LOCK_FILE";
+constexpr char kLockHolderFilter[] = "LoggingWin32Child.HoldAppendLock";
+constexpr DWORD kLockHoldMs = 5000;
 
 class ScopedHandle {
   public:
@@ -116,16 +122,18 @@ std::wstring quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
-// A copy of this binary running only the child test, with its home in the environment.
-std::optional<ScopedHandle> start_child(const fs::path& home) {
+// A copy of this binary running only one child test, with `variable` set to `value`.
+std::optional<ScopedHandle> start_child(const char* filter, const wchar_t* variable,
+                                        const fs::path& value) {
     wchar_t exe[MAX_PATH * 4];
     const DWORD length = ::GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
     if (length == 0 || length >= std::size(exe)) {
         return std::nullopt;
     }
-    std::wstring command = quoted(exe) + L" --gtest_filter=" +
-                           std::wstring(std::begin(kChildFilter), std::end(kChildFilter) - 1);
-    if (!::SetEnvironmentVariableW(kChildHomeVariable, home.c_str())) {
+    const std::string_view filter_text(filter);
+    std::wstring command =
+        quoted(exe) + L" --gtest_filter=" + std::wstring(filter_text.begin(), filter_text.end());
+    if (!::SetEnvironmentVariableW(variable, value.c_str())) {
         return std::nullopt;
     }
     STARTUPINFOW startup{};
@@ -133,7 +141,7 @@ std::optional<ScopedHandle> start_child(const fs::path& home) {
     PROCESS_INFORMATION process{};
     const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
                                           CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    ::SetEnvironmentVariableW(kChildHomeVariable, nullptr);
+    ::SetEnvironmentVariableW(variable, nullptr);
     if (!started) {
         return std::nullopt;
     }
@@ -145,7 +153,7 @@ TEST(LoggingWin32, WritersInSeveralProcessesAppendWholeLines) {
     logtest::ScopedLogSandbox sandbox;
     std::vector<ScopedHandle> children;
     for (int i = 0; i < kChildProcesses; ++i) {
-        auto child = start_child(sandbox.home());
+        auto child = start_child(kChildFilter, kChildHomeVariable, sandbox.home());
         ASSERT_TRUE(child.has_value()) << ::GetLastError();
         children.push_back(std::move(*child));
     }
@@ -166,6 +174,64 @@ TEST(LoggingWin32, WritersInSeveralProcessesAppendWholeLines) {
         }
     }
     EXPECT_EQ(complete, std::size_t{kChildProcesses * kRecordsPerChild});
+}
+
+TEST(LoggingWin32, AWriterHoldingTheAppendLockDelaysAFailedRequestByAtMostTheWait) {
+    sim::ScopedSimDesktop desktop;  // the failing action touches no real desktop
+    logtest::ScopedLogSandbox sandbox;
+    ASSERT_EQ(cua_actions::windows::dispatch("no_such_action", nlohmann::json::object())["ok"],
+              false);
+    const auto names = sandbox.log_file_names();
+    ASSERT_EQ(names.size(), 1u);
+    const fs::path file = sandbox.log_dir() / names[0];
+    const fs::path held_marker = file.string() + ".held";
+
+    auto holder = start_child(kLockHolderFilter, kLockHolderFileVariable, file);
+    ASSERT_TRUE(holder.has_value()) << ::GetLastError();
+    const ULONGLONG wait_start = ::GetTickCount64();
+    while (!fs::exists(held_marker) && ::GetTickCount64() - wait_start < kChildTimeoutMs) {
+        ::Sleep(20);
+    }
+    ASSERT_TRUE(fs::exists(held_marker)) << "the lock holder never took the lock";
+
+    const ULONGLONG started = ::GetTickCount64();
+    const nlohmann::json result =
+        cua_actions::windows::dispatch("no_such_action", nlohmann::json::object());
+    const ULONGLONG answered_after_ms = ::GetTickCount64() - started;
+    EXPECT_EQ(result["ok"], false);
+    // The holder keeps the lock for kLockHoldMs; the writer gives up after about a second.
+    EXPECT_LT(answered_after_ms, kLockHoldMs - 2000) << "answer waited for the lock holder";
+    std::printf("answer with the append lock held elsewhere: %llu ms\n", answered_after_ms);
+    EXPECT_FALSE(fs::exists(held_marker.string() + ".released"))
+        << "the holder let go before the answer: the wait was not tested";
+    const auto lines = sandbox.all_lines();
+    ASSERT_EQ(lines.size(), 2u) << "the record written without the lock is missing";
+    EXPECT_EQ(nlohmann::json::parse(lines[1])["data"]["action"], "no_such_action");
+
+    ASSERT_EQ(::WaitForSingleObject(holder->get(), kChildTimeoutMs), WAIT_OBJECT_0);
+    DWORD code = 1;
+    ASSERT_TRUE(::GetExitCodeProcess(holder->get(), &code));
+    EXPECT_EQ(code, 0u);
+}
+
+// Runs only inside the child started above: holds the append lock of one log file.
+TEST(LoggingWin32Child, HoldAppendLock) {
+    const auto file = native_get_env("ZELTO_LOG_TEST_LOCK_FILE");
+    if (!file) {
+        GTEST_SKIP() << "runs only as a child of AWriterHoldingTheAppendLock...";
+    }
+    const fs::path path = fs::u8path(*file);
+    ScopedHandle handle(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(handle.valid()) << ::GetLastError();
+    OVERLAPPED range{};
+    range.OffsetHigh = 0xFFFFFFFF;  // the writer's lock byte
+    ASSERT_TRUE(::LockFileEx(handle.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range));
+    logtest::write_file(path.string() + ".held", "");
+    ::Sleep(kLockHoldMs);
+    logtest::write_file(path.string() + ".held.released", "");
+    ::UnlockFileEx(handle.get(), 0, 1, 0, &range);
 }
 
 // Runs only inside the children started above.
