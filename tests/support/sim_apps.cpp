@@ -316,7 +316,8 @@ std::int64_t SimDesktop::shell_execute(Handle /*owner*/, const std::string& verb
 
 std::optional<std::vector<FolderEntry>> SimDesktop::list_folder(const std::u16string& path) {
     auto guard = lock();
-    const auto found = folders.find(path);
+    const std::optional<std::u16string> resolved = resolve_folder(path);
+    const auto found = resolved ? folders.find(*resolved) : folders.end();
     if (found == folders.end() || found->second.list_fails) {
         return std::nullopt;
     }
@@ -325,29 +326,17 @@ std::optional<std::vector<FolderEntry>> SimDesktop::list_folder(const std::u16st
         FolderEntry entry;
         entry.read_failed = item.read_fails;
         const bool has_separator = !path.empty() && path.back() == u'\\';
+        // Paths grow through links, as they do on Windows.
         entry.path = (has_separator ? path : path + u"\\") + item.name;
-        entry.is_folder = item.is_folder;
+        entry.is_folder =
+            item.link_target ? resolve_folder(*item.link_target).has_value() : item.is_folder;
         entries.push_back(std::move(entry));
     }
     return entries;
 }
 
 bool SimDesktop::path_metadata_readable(const std::u16string& path) {
-    auto guard = lock();
-    if (folders.count(path) != 0) {
-        return true;
-    }
-    const std::size_t slash = path.rfind(u'\\');
-    if (slash == std::u16string::npos) {
-        return false;
-    }
-    const auto parent = folders.find(path.substr(0, slash));
-    if (parent == folders.end()) {
-        return false;
-    }
-    const std::u16string name = path.substr(slash + 1);
-    return std::any_of(parent->second.items.begin(), parent->second.items.end(),
-                       [&](const SimFolderItem& item) { return item.name == name; });
+    return get_file_attributes(path).has_value();
 }
 
 }  // namespace sim

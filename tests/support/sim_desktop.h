@@ -235,12 +235,21 @@ struct SimFolderItem {
     std::u16string name;
     bool is_folder = false;
     bool read_fails = false;  // the listing fails on this entry
+    // A folder link: the path it names (followed by listings, attributes and
+    // identities, as Windows follows a directory symlink or junction).
+    std::optional<std::u16string> link_target;
 };
 
 struct SimFolder {
     std::vector<SimFolderItem> items;  // in listing order
     bool list_fails = false;
+    // What the folder is on disk; handed out from a counter on first use
+    // unless a test sets it.
+    std::optional<cua_actions::windows::FolderIdentity> identity;
+    bool identity_fails = false;  // opening the folder for its identity fails
 };
+
+inline constexpr std::uint32_t kSimVolumeSerial = 0x5A17C0DE;
 
 class SimDesktop final : public cua_actions::windows::Platform {
   public:
@@ -338,6 +347,17 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // Adds `path` as a file (or a folder) with every missing parent folder.
     void add_file(const std::u16string& path, bool is_folder = false);
     void add_file(const std::string& path_utf8, bool is_folder = false);
+
+    // --- folder links, identities and the registry (sim_files.cpp) ---
+    // Adds a folder link at `path` naming `target` (which need not exist).
+    void add_folder_link(const std::string& path_utf8, const std::string& target_utf8);
+    // The folder `path` names once every link on the way is followed, or
+    // nothing when it names no folder.
+    std::optional<std::u16string> resolve_folder(const std::u16string& path);
+    std::uint64_t next_file_index = 1;
+    std::vector<std::u16string> identity_queries;  // every get_folder_identity path, in order
+    // Default values by "HKLM\<subkey>" or "HKCU\<subkey>".
+    std::map<std::string, std::string> registry_strings;
 
     std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
     std::uint64_t now_ms() const { return now_ns / 1'000'000; }
@@ -450,6 +470,12 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::optional<std::vector<cua_actions::windows::FolderEntry>> list_folder(
         const std::u16string& path) override;
     bool path_metadata_readable(const std::u16string& path) override;
+    // --- folder links, identities and the registry (sim_files.cpp) ---
+    std::optional<cua_actions::windows::FolderIdentity> get_folder_identity(
+        const std::u16string& path) override;
+    std::optional<std::uint32_t> get_file_attributes(const std::u16string& path) override;
+    std::optional<std::string> get_registry_string(cua_actions::windows::RegistryRoot root,
+                                                   const std::string& subkey) override;
     // ShowWindow on an application window (show_window routes here).
     bool show_app_window(SimAppWindow& window, int command);
 

@@ -219,6 +219,92 @@ TEST_F(AppIndexSim, ExeScanStopsBelowDepthThreeAndPassesOverBadEntries) {
     EXPECT_EQ(out[1].target, "C:\\P\\a\\b\\c\\three.EXE");
 }
 
+TEST_F(AppIndexSim, LnkScanEndsLinkLoopsAndKeepsTheOrdinaryEntriesInOrder) {
+    desktop->add_file(std::string("C:\\M\\Zed.lnk"));
+    desktop->add_folder_link("C:\\M\\Up", "C:\\M");  // listed before the folders below
+    desktop->add_file(std::string("C:\\M\\Sub\\Tool.lnk"));
+    desktop->add_folder_link("C:\\M\\Sub\\Parent", "C:\\M");
+    desktop->add_folder_link("C:\\M\\Sub\\Self", "C:\\M\\Sub");
+    desktop->add_file(std::string("C:\\M\\Sub\\Deep\\Last.lnk"));
+    const auto entries = win_scan_lnk_dir(u"C:\\M");
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_EQ(*entries, (std::vector<WinAppEntry>{{"Zed", "C:\\M\\Zed.lnk", {}, {}},
+                                                  {"Tool", "C:\\M\\Sub\\Tool.lnk", {}, {}},
+                                                  {"Last", "C:\\M\\Sub\\Deep\\Last.lnk", {}, {}}}));
+    // Each link was looked at once and not entered: three folders, three links.
+    EXPECT_EQ(desktop->identity_queries.size(), 6u);
+}
+
+TEST_F(AppIndexSim, LnkScanFollowsALinkOnceByWhatItNamesNotByItsPath) {
+    // A link to a folder outside the tree is entered like any folder; the
+    // folder it names is not entered again under its own path.
+    desktop->add_folder_link("C:\\M\\Apps", "C:\\Shared\\Apps");
+    desktop->add_file(std::string("C:\\Shared\\Apps\\Mail.lnk"));
+    desktop->add_folder_link("C:\\M\\Again", "C:\\Shared\\Apps");
+    desktop->add_folder_link("C:\\M\\Dangling", "C:\\Gone");
+    const auto entries = win_scan_lnk_dir(u"C:\\M");
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_EQ(*entries, (std::vector<WinAppEntry>{{"Mail", "C:\\M\\Apps\\Mail.lnk", {}, {}}}));
+}
+
+TEST_F(AppIndexSim, FoldersAreTheSameOnlyWhenVolumeAndFileIndexBothMatch) {
+    struct Case {
+        const char* name;
+        FolderIdentity identity;
+        bool entered;
+    };
+    const Case cases[] = {
+        {"A", {1, 7}, true},
+        {"B", {2, 7}, true},   // same file index on another volume
+        {"C", {1, 8}, true},   // same volume, another file
+        {"D", {2, 7}, false},  // what B is, under another name
+    };
+    desktop->add_file(std::string("C:\\M"), true);
+    desktop->folders[u"C:\\M"].identity = FolderIdentity{9, 9};
+    std::vector<std::string> expected;
+    for (const Case& c : cases) {
+        const std::string folder = std::string("C:\\M\\") + c.name;
+        desktop->add_file(folder + "\\In" + c.name + ".lnk");
+        desktop->folders[text::utf8_to_utf16(folder)].identity = c.identity;
+        if (c.entered) {
+            expected.push_back(std::string("In") + c.name);
+        }
+    }
+    const auto entries = win_scan_lnk_dir(u"C:\\M");
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_EQ(names_of(*entries), expected);
+}
+
+TEST_F(AppIndexSim, AFolderWhoseIdentityCannotBeReadIsNotEntered) {
+    desktop->add_file(std::string("C:\\M\\Top.lnk"));
+    desktop->add_file(std::string("C:\\M\\Opaque\\Hidden.lnk"));
+    desktop->add_file(std::string("C:\\M\\Later.lnk"));
+    desktop->folders[u"C:\\M\\Opaque"].identity_fails = true;
+    const auto entries = win_scan_lnk_dir(u"C:\\M");
+    ASSERT_TRUE(entries.has_value());
+    EXPECT_EQ(names_of(*entries), (std::vector<std::string>{"Top", "Later"}));
+    EXPECT_FALSE(win_scan_lnk_dir(u"C:\\M\\Opaque").has_value());
+
+    std::vector<WinAppEntry> out;
+    desktop->add_file(std::string("C:\\P\\app.exe"));
+    desktop->folders[u"C:\\P"].identity_fails = true;
+    win_scan_exe_dir(out, u"C:\\P", 0);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST_F(AppIndexSim, ExeScanEntersEachFolderOnceWithinTheDepthLimit) {
+    desktop->add_file(std::string("C:\\P\\root.exe"));
+    desktop->add_folder_link("C:\\P\\a\\Loop", "C:\\P");
+    desktop->add_file(std::string("C:\\P\\a\\one.exe"));
+    desktop->add_folder_link("C:\\P\\a\\Side", "C:\\Q");
+    desktop->add_file(std::string("C:\\Q\\b\\three.exe"));  // a, Side, b: three levels down
+    desktop->add_file(std::string("C:\\Q\\b\\c\\four.exe"));
+    std::vector<WinAppEntry> out;
+    win_scan_exe_dir(out, u"C:\\P", 0);
+    EXPECT_EQ(names_of(out), (std::vector<std::string>{"root", "one", "three"}));
+    EXPECT_EQ(out[2].target, "C:\\P\\a\\Side\\b\\three.exe");
+}
+
 TEST_F(AppIndexSim, BuildOrderSourcesAndDeduplication) {
     auto& env = desktop->environment;
     env["SystemDrive"] = "D:";
@@ -284,6 +370,19 @@ TEST_F(AppIndexSim, BuildWithNothingSetFallsBackToDriveCAndTheBareSuffix) {
     desktop->path_programs["reg.exe"] = "C:\\Windows\\System32\\reg.exe";
     EXPECT_EQ(names_of(win_build_app_index()),
               (std::vector<std::string>{"All", "Bare", "Paint", "Calculator"}));
+}
+
+TEST_F(AppIndexSim, BuildWithLinksBackUpInThePerUserMenuStillListsEveryShortcut) {
+    desktop->environment["APPDATA"] = "C:\\U";
+    const std::string menu = std::string("C:\\U") + kStartMenuSuffix;
+    desktop->add_file(menu + "\\Alpha.lnk");
+    desktop->add_folder_link(menu + "\\up1", menu);
+    desktop->add_folder_link(menu + "\\up2", menu);
+    desktop->add_file(menu + "\\Tools\\Beta.lnk");
+    desktop->add_folder_link(menu + "\\Tools\\back", "C:\\U");
+    const std::vector<WinAppEntry> index = win_build_app_index();
+    EXPECT_EQ(names_of(index), (std::vector<std::string>{"Alpha", "Beta", "Calculator"}));
+    EXPECT_EQ(index[1].lnk_path, menu + "\\Tools\\Beta.lnk");
 }
 
 // --- cache ------------------------------------------------------------------------------

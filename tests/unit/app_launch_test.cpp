@@ -265,19 +265,48 @@ TEST_F(OpenAppTest, TitleIsReadWith511UnitsAndAHalfPairBecomesReplacement) {
 
 // --- launch ---------------------------------------------------------------------------
 
-TEST_F(OpenAppTest, UnresolvedNameIsRefreshedOnceThenHandedToTheShellAsReceived) {
+TEST_F(OpenAppTest, UnresolvedNameFoundNowhereIsRefreshedOnceAndNeverHandedToTheShell) {
     desktop->path_programs["reg.exe"] = "C:\\Windows\\System32\\reg.exe";
+    // The shell would find a program of that name planted in the current
+    // directory or beside the executor.
+    desktop->shell_programs["no-such-app-xyz"] = sim::SimShellProgram{};
+    desktop->shell_programs[" no-such-app-xyz "] = sim::SimShellProgram{};
     const ActionResult result = handle_open_app(Json{{"app_name", " no-such-app-xyz "}});
     EXPECT_EQ(
         dump(result),
         R"({"error":"Application ' no-such-app-xyz ' not found or cannot be launched","ok":false})");
     EXPECT_EQ(desktop->children.size(), 6u);  // two builds of three reg queries
-    ASSERT_EQ(desktop->shell_calls.size(), 1u);
-    EXPECT_EQ(desktop->shell_calls[0].file, " no-such-app-xyz ");
-    EXPECT_EQ(desktop->shell_calls[0].verb, "open");
-    EXPECT_EQ(desktop->shell_calls[0].parameters, std::nullopt);
-    EXPECT_EQ(desktop->shell_calls[0].directory, std::nullopt);
-    EXPECT_EQ(desktop->shell_calls[0].show_command, kSwShowNormal);
+    EXPECT_TRUE(desktop->shell_calls.empty());
+}
+
+TEST_F(OpenAppTest, UnresolvedNameIsHandedToTheShellAsItsFullPathOrUnchanged) {
+    desktop->add_file(std::string("C:\\Windows\\System32\\mspaint.exe"));
+    struct Case {
+        std::string request;
+        std::optional<std::string> shell_file;  // nothing: not handed to the shell
+    };
+    const Case cases[] = {
+        {" mspaint ", "C:\\Windows\\System32\\mspaint.EXE"},
+        {"ms-settings:", "ms-settings:"},
+        {" C:\\Tools\\tool.exe ", " C:\\Tools\\tool.exe "},
+        {"\"C:\\Program Files\\t.exe\"", "\"C:\\Program Files\\t.exe\""},
+        {".\\mspaint.exe", std::nullopt},
+        {"Tools\\mspaint.exe", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        desktop->shell_calls.clear();
+        handle_open_app(Json{{"app_name", c.request}});
+        if (!c.shell_file) {
+            EXPECT_TRUE(desktop->shell_calls.empty()) << c.request;
+            continue;
+        }
+        ASSERT_EQ(desktop->shell_calls.size(), 1u) << c.request;
+        EXPECT_EQ(desktop->shell_calls[0].file, *c.shell_file);
+        EXPECT_EQ(desktop->shell_calls[0].verb, "open");
+        EXPECT_EQ(desktop->shell_calls[0].parameters, std::nullopt);
+        EXPECT_EQ(desktop->shell_calls[0].directory, std::nullopt);
+        EXPECT_EQ(desktop->shell_calls[0].show_command, kSwShowNormal);
+    }
 }
 
 TEST_F(OpenAppTest, ShortcutLaunchWaitsForTheWindowInFourHundredMsSteps) {
@@ -332,22 +361,125 @@ TEST_F(OpenAppTest, StartAppsEntryOpensThroughExplorerWithItsAppId) {
     sim::SimShellProgram explorer;
     explorer.window = app_window("Photos");
     explorer.window_after_ms = 400;
-    desktop->shell_programs["explorer.exe"] = explorer;
+    desktop->add_file(std::string("C:\\Windows\\explorer.exe"));
+    desktop->shell_programs["C:\\Windows\\explorer.exe"] = explorer;
     const ActionResult result = handle_open_app(Json{{"app_name", "photos"}});
     EXPECT_EQ(result["ok"], true) << dump(result);
     ASSERT_EQ(desktop->shell_calls.size(), 1u);
-    EXPECT_EQ(desktop->shell_calls[0].file, "explorer.exe");
+    EXPECT_EQ(desktop->shell_calls[0].file, "C:\\Windows\\explorer.exe");
     EXPECT_EQ(desktop->shell_calls[0].parameters, "shell:AppsFolder\\Microsoft.Photos!App");
 }
 
 TEST_F(OpenAppTest, WindowThatNeverAppearsGivesTheNotVisibleMessageAfterNineSearches) {
     desktop->add_file(std::string("C:\\Windows\\System32\\notepad.exe"));
-    desktop->shell_programs["notepad.exe"] = sim::SimShellProgram{};
+    desktop->shell_programs["C:\\Windows\\System32\\notepad.exe"] = sim::SimShellProgram{};
     const ActionResult result = handle_open_app(Json{{"app_name", "NOTEPAD"}});
     EXPECT_EQ(
         dump(result),
         R"({"error":"Application 'Notepad' started but no visible window was found","ok":false})");
     EXPECT_EQ(desktop->now_ms(), 3200u);
+}
+
+TEST_F(OpenAppTest, BareIndexTargetIsLaunchedFromTheSystemFolderNotBySearch) {
+    desktop->add_file(std::string("C:\\Windows\\System32\\notepad.exe"));
+    desktop->shell_programs["notepad.exe"] = sim::SimShellProgram{};  // a planted one
+    sim::SimShellProgram notepad;
+    notepad.window = app_window("Untitled - Notepad");
+    desktop->shell_programs["C:\\Windows\\System32\\notepad.exe"] = notepad;
+    const ActionResult result = handle_open_app(Json{{"app_name", "notepad"}});
+    EXPECT_EQ(result["ok"], true) << dump(result);
+    EXPECT_EQ(shell_files(), (std::vector<std::string>{"C:\\Windows\\System32\\notepad.exe"}));
+}
+
+TEST(LaunchFileKind, TellsPathsUrisAndBareNamesApart) {
+    const std::pair<std::string, LaunchFileKind> cases[] = {
+        {"C:\\x\\app.exe", LaunchFileKind::full_path},
+        {"d:/x/app.exe", LaunchFileKind::full_path},
+        {"\\\\server\\share\\app.exe", LaunchFileKind::full_path},
+        {"ms-settings:", LaunchFileKind::uri},
+        {"ms-settings:display", LaunchFileKind::uri},
+        {"shell:AppsFolder\\Zelto!App", LaunchFileKind::uri},
+        {"https://example.invalid/", LaunchFileKind::uri},
+        {"notepad", LaunchFileKind::bare_name},
+        {"calc.exe", LaunchFileKind::bare_name},
+        {"Visual Studio Code", LaunchFileKind::bare_name},
+        {"C:app.exe", LaunchFileKind::relative_path},  // the current directory of drive C
+        {"C:", LaunchFileKind::relative_path},
+        {".\\app.exe", LaunchFileKind::relative_path},
+        {"..\\app.exe", LaunchFileKind::relative_path},
+        {"bin/app.exe", LaunchFileKind::relative_path},
+        {"\\app.exe", LaunchFileKind::relative_path},
+        {"app.exe:stream", LaunchFileKind::relative_path},  // a dot is no scheme character
+        {"1x:y", LaunchFileKind::relative_path},
+    };
+    for (const auto& [file, kind] : cases) {
+        EXPECT_EQ(win_launch_file_kind(file), kind) << file;
+    }
+}
+
+class FindProgramTest : public ::testing::Test {
+  protected:
+    FindProgramTest() {
+        desktop->environment["SystemRoot"] = "D:\\Win";
+        desktop->environment["PATHEXT"] = ".COM;.EXE;;BAT; .CMD ";
+    }
+    sim::ScopedSimDesktop desktop;
+};
+
+TEST_F(FindProgramTest, SystemFoldersComeFirstInTheirOrderThenAppPathsThenPath) {
+    auto& registry = desktop->registry_strings;
+    const std::string hklm = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    const std::string wow =
+        "HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    const std::string hkcu = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+    desktop->environment["ProgramFiles"] = "D:\\PF";
+    desktop->add_file(std::string("D:\\Win\\System32\\both.exe"));
+    desktop->add_file(std::string("D:\\Win\\both.exe"));
+    desktop->add_file(std::string("D:\\Win\\System\\old.exe"));
+    desktop->add_file(std::string("D:\\Win\\old.com"));
+    desktop->add_file(std::string("D:\\Win\\System32\\tool.cmd"));
+    desktop->add_file(std::string("D:\\Win\\System32\\folder.exe"), true);
+    desktop->add_file(std::string("D:\\PF\\Reg App\\regapp.exe"));
+    desktop->add_file(std::string("D:\\PF\\Mine\\mine.exe"));
+    registry[hklm + "both.exe"] = "D:\\elsewhere\\both.exe";
+    registry[hklm + "regapp.exe"] = "relative\\regapp.exe";  // not a full path: passed over
+    registry[wow + "regapp.exe"] = " \"%ProgramFiles%\\Reg App\\regapp.exe\" ";
+    registry[hklm + "mine.exe"] = "D:\\PF\\missing.exe";  // no such file: passed over
+    registry[hkcu + "mine.exe"] = "D:\\PF\\Mine\\mine.exe";
+    registry[hkcu + "pathapp.exe"] = "D:\\PF\\gone\\pathapp.exe";
+    desktop->path_programs["pathapp.COM"] = "E:\\bin\\pathapp.COM";
+    desktop->path_programs["pathapp.EXE"] = "E:\\bin\\pathapp.EXE";
+    desktop->path_programs["folder.COM"] = "E:\\bin\\folder.COM";
+    desktop->path_programs["script.CMD"] = "E:\\bin\\script.CMD";
+
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"both", "D:\\Win\\System32\\both.EXE"},  // System32 before the Windows folder
+        {"old", "D:\\Win\\System\\old.EXE"},      // each folder with every extension first
+        {"tool", "D:\\Win\\System32\\tool.CMD"},  // the last listed extension
+        {"TOOL.cmd", "D:\\Win\\System32\\TOOL.cmd"},
+        {"regapp", "D:\\PF\\Reg App\\regapp.exe"},  // quoted, %-reference expanded
+        {"mine", "D:\\PF\\Mine\\mine.exe"},
+        {"pathapp", "E:\\bin\\pathapp.COM"},  // PATHEXT order
+        {"folder", "E:\\bin\\folder.COM"},    // a folder is no program
+        {"script", "E:\\bin\\script.CMD"},
+        {"script.bat", std::nullopt},  // "BAT" has no dot: not an extension
+        {"both.txt", std::nullopt},
+        {"absent", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(win_find_program(name), expected) << name;
+    }
+}
+
+TEST_F(FindProgramTest, WithoutSystemRootOrPathextTheDefaultsApply) {
+    desktop->environment.clear();
+    desktop->add_file(std::string("C:\\Windows\\System32\\calc.exe"));
+    desktop->add_file(std::string("C:\\Windows\\System32\\msc.MSC"));
+    EXPECT_EQ(win_find_program("calc"), "C:\\Windows\\System32\\calc.EXE");
+    EXPECT_EQ(win_find_program("msc"), "C:\\Windows\\System32\\msc.MSC");
+    desktop->environment["SystemDrive"] = "E:";
+    EXPECT_EQ(win_find_program("calc"), std::nullopt);  // E:\Windows holds nothing
 }
 
 TEST_F(OpenAppTest, ShellRefusalAtOrBelow32IsNotAcceptance) {

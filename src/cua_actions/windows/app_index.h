@@ -51,9 +51,11 @@ std::vector<std::string> win_window_search_terms(std::string_view requested,
 // --- index -------------------------------------------------------------------------
 std::vector<WinAppEntry> win_build_app_index();
 // Shortcut entries under `folder`, subfolders without depth limit; nothing when
-// the folder or one of its entries cannot be read.
+// the folder or one of its entries cannot be read. Each folder is entered
+// once, known by its identity on disk, so link loops end.
 std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& folder);
-// Program entries under `folder`, down to kExeScanMaxDepth levels below the root.
+// Program entries under `folder`, down to kExeScanMaxDepth levels below the
+// root; each folder entered once, as above.
 void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folder, int depth);
 // Entries of the output of `reg query <key> /s /ve`.
 std::vector<WinAppEntry> win_parse_reg_app_paths(std::string_view output);

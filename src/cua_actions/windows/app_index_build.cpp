@@ -151,7 +151,26 @@ std::optional<std::string> first_string_member(const Json& object,
 
 }  // namespace
 
-std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& folder) {
+namespace {
+
+// The folders one scan has entered, by what they are on disk: a link back up
+// the tree names a folder already entered under other path text, and entering
+// it again would walk the loop for ever.
+using VisitedFolders = std::set<FolderIdentity>;
+
+// False for a folder this scan entered before, or one whose identity cannot
+// be read (it cannot be told apart from one entered before); otherwise the
+// folder is recorded and may be entered.
+bool enter_folder_once(VisitedFolders& visited, const std::u16string& folder) {
+    const std::optional<FolderIdentity> identity = platform().get_folder_identity(folder);
+    return identity && visited.insert(*identity).second;
+}
+
+std::optional<std::vector<WinAppEntry>> scan_lnk_dir(const std::u16string& folder,
+                                                     VisitedFolders& visited) {
+    if (!enter_folder_once(visited, folder)) {
+        return std::nullopt;
+    }
     std::optional<std::vector<FolderEntry>> listing = platform().list_folder(folder);
     if (!listing) {
         return std::nullopt;
@@ -163,7 +182,7 @@ std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& f
         }
         if (item.is_folder) {
             if (text::is_valid_utf16(item.path)) {
-                if (auto nested = win_scan_lnk_dir(item.path)) {
+                if (auto nested = scan_lnk_dir(item.path, visited)) {
                     append(entries, std::move(*nested));
                 }
             }
@@ -182,8 +201,9 @@ std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& f
     return entries;
 }
 
-void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folder, int depth) {
-    if (depth > kExeScanMaxDepth) {
+void scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folder, int depth,
+                  VisitedFolders& visited) {
+    if (depth > kExeScanMaxDepth || !enter_folder_once(visited, folder)) {
         return;
     }
     const std::optional<std::vector<FolderEntry>> listing = platform().list_folder(folder);
@@ -195,7 +215,7 @@ void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folde
             continue;
         }
         if (item.is_folder) {
-            win_scan_exe_dir(out, item.path, depth + 1);
+            scan_exe_dir(out, item.path, depth + 1, visited);
             continue;
         }
         const FileNameParts parts = split_file_name(item.path);
@@ -213,6 +233,18 @@ void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folde
         entry.target = text::utf16_to_utf8(item.path);
         out.push_back(std::move(entry));
     }
+}
+
+}  // namespace
+
+std::optional<std::vector<WinAppEntry>> win_scan_lnk_dir(const std::u16string& folder) {
+    VisitedFolders visited;
+    return scan_lnk_dir(folder, visited);
+}
+
+void win_scan_exe_dir(std::vector<WinAppEntry>& out, const std::u16string& folder, int depth) {
+    VisitedFolders visited;
+    scan_exe_dir(out, folder, depth, visited);
 }
 
 std::string win_expand_env_refs(std::string_view data) {

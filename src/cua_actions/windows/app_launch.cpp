@@ -97,6 +97,13 @@ bool try_focus(Handle window, std::uint32_t self, std::uint32_t target_thread,
     return false;
 }
 
+// Hands the shell only files that cannot name a program planted in the
+// current directory or beside this executable.
+bool launch_program(const std::string& file, const std::optional<std::string>& parameters) {
+    const std::optional<std::string> launchable = win_launchable_file(file);
+    return launchable && win_shell_execute(*launchable, parameters);
+}
+
 }  // namespace
 
 WindowPlacement win_place_window(const DisplayInfo& display, std::int64_t width,
@@ -200,7 +207,7 @@ ActionResult handle_open_app(const Json& params) {
 
     bool launched = false;
     if (!resolved) {
-        launched = win_shell_execute(requested, std::nullopt);
+        launched = launch_program(requested, std::nullopt);
     } else {
         if (!resolved->lnk_path.empty()) {
             launched = win_shell_execute(resolved->lnk_path, std::nullopt);
@@ -210,7 +217,7 @@ ActionResult handle_open_app(const Json& params) {
             if (!text::trim(resolved->args).empty()) {
                 parameters = resolved->args;
             }
-            launched = win_shell_execute(resolved->target, parameters);
+            launched = launch_program(resolved->target, parameters);
         }
     }
     if (!launched) {

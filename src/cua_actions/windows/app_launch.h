@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cua_actions/action_result.h"
 #include "cua_actions/windows/display_input.h"
@@ -38,6 +39,24 @@ struct WindowPlacement {
 // display's size: 200x150 on 1920x1080 at 0,0 -> 320x240 at 800,420.
 WindowPlacement win_place_window(const DisplayInfo& display, std::int64_t width,
                                  std::int64_t height);
+
+// --- what the shell is handed ----------------------------------------------------------
+enum class LaunchFileKind {
+    full_path,      // "C:\x\app.exe", "\\server\share\app.exe"
+    uri,            // "ms-settings:", "shell:AppsFolder\..."
+    bare_name,      // "notepad", "calc.exe"
+    relative_path,  // ".\app.exe", "bin\app.exe", "C:app.exe"
+};
+LaunchFileKind win_launch_file_kind(std::string_view file);
+// Full path of a bare program name from the system folders (System32, System,
+// the Windows folder), then the App Paths keys, then the absolute PATH
+// folders, with the PATHEXT extensions; never the current directory nor this
+// executable's folder. "notepad" -> "C:\Windows\System32\notepad.exe".
+std::optional<std::string> win_find_program(std::string_view name);
+// What to hand the shell for `file` (trimmed and unquoted to decide): full
+// paths and URIs exactly as given, a bare name as its full path, nothing for a
+// relative path or a bare name found nowhere.
+std::optional<std::string> win_launchable_file(const std::string& file);
 
 // ShellExecuteW "open" with SW_SHOWNORMAL; true when the shell accepted it.
 bool win_shell_execute(const std::string& file, const std::optional<std::string>& parameters);

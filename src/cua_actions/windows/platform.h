@@ -5,6 +5,7 @@
 // win32_platform.cpp and the simulated desktop in tests/support.
 
 #include <chrono>
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -227,6 +228,19 @@ struct FolderEntry {
     bool is_folder = false;    // links followed to what they name
 };
 
+// --- folder identity, file attributes and the registry: types -------------------
+// What a folder is on disk, whatever path text reached it (links followed):
+// the volume serial number and file index of BY_HANDLE_FILE_INFORMATION.
+struct FolderIdentity {
+    std::uint32_t volume_serial = 0;
+    std::uint64_t file_index = 0;
+    friend auto operator<=>(const FolderIdentity&, const FolderIdentity&) = default;
+};
+
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+
+enum class RegistryRoot { local_machine, current_user };  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -388,6 +402,18 @@ class Platform {
     virtual std::optional<std::vector<FolderEntry>> list_folder(const std::u16string& path) = 0;
     // Whether the path's metadata can be read at all (GetFileAttributesExW).
     virtual bool path_metadata_readable(const std::u16string& path) = 0;
+
+    // --- folder identity, file attributes and the registry ----------------------------
+    // CreateFileW with FILE_FLAG_BACKUP_SEMANTICS (links followed) and
+    // GetFileInformationByHandle; nothing when the path cannot be opened or is
+    // not a folder.
+    virtual std::optional<FolderIdentity> get_folder_identity(const std::u16string& path) = 0;
+    // GetFileAttributesW; nothing when the path does not exist or cannot be read.
+    virtual std::optional<std::uint32_t> get_file_attributes(const std::u16string& path) = 0;
+    // RegGetValueW of the key's default value when it is REG_SZ or
+    // REG_EXPAND_SZ, unexpanded; nothing when absent or not valid Unicode.
+    virtual std::optional<std::string> get_registry_string(RegistryRoot root,
+                                                           const std::string& subkey) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "cua_actions/windows/app_index.h"
+#include "cua_actions/windows/app_launch.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/text.h"
 
@@ -126,6 +127,83 @@ TEST_F(AppIndexWin32Test, StartAppsEntryTakesItsPlaceInTheIndex) {
         EXPECT_EQ(it->target.find('\\'), std::string::npos) << it->name << " " << it->target;
     }
     EXPECT_EQ(index.back().name, "Calculator");
+}
+
+TEST_F(AppIndexWin32Test, FolderIdentityIsWhatTheFolderIsWhateverPathReachesIt) {
+    fs::create_directories(root_ / L"sub");
+    touch(root_ / L"file.txt");
+    const std::optional<FolderIdentity> root = platform().get_folder_identity(u16(root_));
+    const std::optional<FolderIdentity> sub = platform().get_folder_identity(u16(root_ / L"sub"));
+    ASSERT_TRUE(root.has_value());
+    ASSERT_TRUE(sub.has_value());
+    EXPECT_NE(*root, *sub);
+    EXPECT_EQ(platform().get_folder_identity(u16(root_) + u"\\"), root);
+    EXPECT_EQ(platform().get_folder_identity(u16(root_ / L"sub") + u"\\.."), root);
+    EXPECT_EQ(platform().get_folder_identity(u16(root_ / L"SUB")), sub);
+    EXPECT_FALSE(platform().get_folder_identity(u16(root_ / L"file.txt")).has_value());
+    EXPECT_FALSE(platform().get_folder_identity(u16(root_ / L"missing")).has_value());
+}
+
+TEST_F(AppIndexWin32Test, FileAttributesTellFilesFromFolders) {
+    touch(root_ / L"app.exe");
+    const auto file = platform().get_file_attributes(u16(root_ / L"app.exe"));
+    const auto folder = platform().get_file_attributes(u16(root_));
+    ASSERT_TRUE(file.has_value());
+    ASSERT_TRUE(folder.has_value());
+    EXPECT_EQ(*file & kFileAttributeDirectory, 0u);
+    EXPECT_NE(*folder & kFileAttributeDirectory, 0u);
+    EXPECT_FALSE(platform().get_file_attributes(u16(root_ / L"none.exe")).has_value());
+}
+
+TEST_F(AppIndexWin32Test, RegistryDefaultStringsComeBackUnexpanded) {
+    const std::wstring key = L"Software\\ZeltoTest-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring expand = L"%SystemRoot%\\\u98de\u4e66.exe";
+    const DWORD number = 7;
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\expand").c_str(), nullptr,
+                                REG_EXPAND_SZ, expand.c_str(),
+                                static_cast<DWORD>((expand.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, (key + L"\\number").c_str(), nullptr, REG_DWORD,
+                                &number, sizeof(number)),
+              ERROR_SUCCESS);
+    const std::string subkey = text::utf16_to_utf8(std::u16string(key.begin(), key.end()));
+    EXPECT_EQ(platform().get_registry_string(RegistryRoot::current_user, subkey + "\\expand"),
+              "%SystemRoot%\\飞书.exe");
+    EXPECT_FALSE(platform()
+                     .get_registry_string(RegistryRoot::current_user, subkey + "\\number")
+                     .has_value());
+    EXPECT_FALSE(
+        platform().get_registry_string(RegistryRoot::current_user, subkey + "\\none").has_value());
+    EXPECT_FALSE(platform()
+                     .get_registry_string(RegistryRoot::local_machine, subkey + "\\expand")
+                     .has_value());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+TEST_F(AppIndexWin32Test, BareNamesComeFromTheSystemFolderNeverTheCurrentOrOwnFolder) {
+    // Planted in the current directory and beside this test program, both of
+    // which the shell would search before the system folders.
+    touch(root_ / L"notepad.exe");
+    touch(root_ / L"zt-planted-here.exe");
+    std::wstring own(MAX_PATH, L'\0');
+    own.resize(::GetModuleFileNameW(nullptr, own.data(), static_cast<DWORD>(own.size())));
+    const fs::path beside = fs::path(own).parent_path() / L"zt-planted-beside.exe";
+    touch(beside);
+    const fs::path old_directory = fs::current_path();
+    fs::current_path(root_);
+
+    const std::optional<std::string> notepad = win_find_program("notepad");
+    const std::optional<std::string> here = win_find_program("zt-planted-here");
+    const std::optional<std::string> own_folder = win_find_program("zt-planted-beside");
+    fs::current_path(old_directory);
+    std::error_code ignored;
+    fs::remove(beside, ignored);
+
+    ASSERT_TRUE(notepad.has_value());
+    const std::string lower = text::to_lower(*notepad);
+    EXPECT_TRUE(lower.ends_with("\\system32\\notepad.exe")) << *notepad;
+    EXPECT_EQ(here, std::nullopt);
+    EXPECT_EQ(own_folder, std::nullopt);
 }
 
 LRESULT CALLBACK plain_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
