@@ -69,14 +69,15 @@ def _pump(stream, sink, done_on_newline=None):
             done_on_newline.set()
 
 
-def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0):
-    """Runs a Windows program under Wine; returns (stdout, status, stderr)."""
+def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0, cwd=None):
+    """Runs a Windows program under Wine (in `cwd`, which Wine maps to a drive
+    path, when given); returns (stdout, status, stderr)."""
     full_env = desktop_env()
     if env:
         full_env.update(env)
     process = subprocess.Popen(
         ["wine", *[str(a) for a in args]], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE, env=full_env, start_new_session=True,
+        stderr=subprocess.PIPE, env=full_env, start_new_session=True, cwd=cwd,
     )
     out, err = bytearray(), bytearray()
     threads = [
@@ -103,10 +104,11 @@ def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0):
     return bytes(out), status, bytes(err)
 
 
-def run_action(request, env=None, timeout=60):
-    """Sends one request (str or bytes) to zelto-cua.exe; returns its Result."""
+def run_action(request, env=None, timeout=60, cwd=None, exe=EXE):
+    """Sends one request (str or bytes) to zelto-cua.exe (or a copy of it);
+    returns its Result."""
     data = request.encode("utf-8") if isinstance(request, str) else request
-    out, status, err = run_program([EXE], data, env=env, timeout=timeout)
+    out, status, err = run_program([exe], data, env=env, timeout=timeout, cwd=cwd)
     return Result(out, status, err)
 
 
