@@ -1,5 +1,6 @@
-// Win32 top-level windows and focus, ShellExecuteW, and the folder walk of
-// the application index.
+// Win32 top-level windows and focus, ShellExecuteW, the folder walk of the
+// application index with folder identities, and the file and registry
+// lookups that find programs by name.
 #include <windows.h>
 // shellapi.h needs the types of windows.h first.
 #include <shellapi.h>
@@ -198,6 +199,62 @@ std::optional<std::vector<FolderEntry>> Win32Platform::list_folder(const std::u1
 bool Win32Platform::path_metadata_readable(const std::u16string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     return ::GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data) != FALSE;
+}
+
+std::optional<FolderIdentity> Win32Platform::get_folder_identity(const std::u16string& path) {
+    // Backup semantics let CreateFileW open a folder; without
+    // FILE_FLAG_OPEN_REPARSE_POINT a link is followed to the folder it names,
+    // so every path reaching one folder yields the same identity.
+    const ScopedFile folder(::CreateFileW(
+        wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (folder.get() == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileInformationByHandle(folder.get(), &info) == FALSE ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return std::nullopt;
+    }
+    return FolderIdentity{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) |
+                                                         std::uint64_t{info.nFileIndexLow}};
+}
+
+std::optional<std::uint32_t> Win32Platform::get_file_attributes(const std::u16string& path) {
+    const DWORD attributes = ::GetFileAttributesW(wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(attributes);
+}
+
+std::optional<std::string> Win32Platform::get_registry_string(RegistryRoot root,
+                                                              const std::string& subkey) {
+    const HKEY root_key =
+        root == RegistryRoot::local_machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const std::u16string wide_subkey = text::utf8_to_utf16(subkey);
+    // RRF_RT_REG_EXPAND_SZ is only accepted together with RRF_NOEXPAND; the
+    // caller expands %-references itself.
+    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    DWORD bytes = 0;
+    if (::RegGetValueW(root_key, wide(wide_subkey), nullptr, flags, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::u16string value(bytes / sizeof(char16_t) + 1, u'\0');
+    bytes = static_cast<DWORD>(value.size() * sizeof(char16_t));
+    if (::RegGetValueW(root_key, wide(wide_subkey), nullptr, flags, nullptr, value.data(),
+                       &bytes) != ERROR_SUCCESS) {
+        return std::nullopt;  // changed between the two reads: treated as absent
+    }
+    value.resize(bytes / sizeof(char16_t));
+    while (!value.empty() && value.back() == u'\0') {
+        value.pop_back();
+    }
+    if (!text::is_valid_utf16(value)) {
+        return std::nullopt;
+    }
+    return text::utf16_to_utf8(value);
 }
 
 }  // namespace cua_actions::windows

@@ -110,7 +110,7 @@ class Win32Platform final : public Platform {
     std::optional<std::vector<FolderEntry>> list_folder(const std::u16string& path) override;
     bool path_metadata_readable(const std::u16string& path) override;
 
-    // --- folder identity, file attributes and the registry (win32_files.cpp) ---
+    // --- folder identity, file attributes and the registry (win32_apps.cpp) ---
     std::optional<FolderIdentity> get_folder_identity(const std::u16string& path) override;
     std::optional<std::uint32_t> get_file_attributes(const std::u16string& path) override;
     std::optional<std::string> get_registry_string(RegistryRoot root,
