@@ -12,11 +12,5 @@ struct Win32Side {
 
 INSTANTIATE_TYPED_TEST_SUITE_P(Win32, ProcessContract, Win32Side);
 
-// Double-byte code pages give fewer units than bytes.
-TEST(Win32CodePage, GbkNameInCodePage936) {
-    EXPECT_EQ(win32_platform().multi_byte_to_wide_char(936, "C:\\\xcc\xda\xd1\xb6\\qq.exe"),
-              u"C:\\\u817e\u8baf\\qq.exe");
-}
-
 }  // namespace
 }  // namespace process_contract
