@@ -199,3 +199,23 @@ class WindowWatch:
             self.process.wait(timeout=10)
         self._reader.join(5)
         return self.lines[0] if self.lines else None
+
+
+def locale_env(name):
+    """Environment that makes Wine pick the Windows locale (and with it the
+    ANSI and OEM code pages) of the Linux locale `name`, e.g. "zh_CN.UTF-8".
+    The locale is compiled once into the build folder, since the machine need
+    not have it installed. None when it cannot be made."""
+    language, _, charset = name.partition(".")
+    folder = BUILD / "locales"
+    if not (folder / name / "LC_CTYPE").exists():
+        folder.mkdir(parents=True, exist_ok=True)
+        try:
+            subprocess.run(["localedef", "-i", language, "-f", charset or "UTF-8",
+                            str(folder / name)], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        except (OSError, subprocess.TimeoutExpired):
+            return None
+        if not (folder / name / "LC_CTYPE").exists():
+            return None
+    return {"LOCPATH": str(folder), "LC_ALL": name, "LANG": name}

@@ -189,6 +189,30 @@ class AppsTest(unittest.TestCase):
         result, body = self.open_app("zelto probe")
         self.assert_probe_maximized_in_front(body)
 
+    def test_probe_opens_through_an_app_paths_value_with_non_ascii_characters(self):
+        self.menu_link.unlink(missing_ok=True)
+        cases = [
+            ("Zelto Caf\u00e9", "cp437", {}),  # Wine's default locale
+            ("\u817e\u8baf Zelto", "gbk", harness.locale_env("zh_CN.UTF-8")),
+        ]
+        for folder_name, code_page, locale in cases:
+            with self.subTest(folder=folder_name):
+                if locale is None:
+                    self.skipTest("Wine cannot be given a zh_CN locale here")
+                folder = Path(self.tmp.name) / folder_name
+                folder.mkdir(exist_ok=True)
+                link = folder / "probe-app-path.lnk"
+                link.write_bytes(self.link_bytes)
+                self.assertEqual(reg("add", PROBE_KEY, "/ve", "/d", windows_path(link), "/f"), 0)
+                self.addCleanup(reg, "delete", PROBE_KEY, "/f")
+                # What the executor reads: Wine's reg writes the OEM code page into a pipe.
+                out, _, _ = harness.run_program(["reg", "query", PROBE_KEY, "/ve"], env=locale)
+                self.assertIn(folder_name.encode(code_page), out)
+                result, body = self.open_app("zelto probe", env=locale)
+                self.assert_probe_maximized_in_front(body)
+                self.kill_launched()
+                self.pids.clear()
+
     def test_unknown_name_is_not_found_after_the_forced_refresh(self):
         pid_log = Path(self.tmp.name) / "standin-pids.log"
         pid_log.unlink(missing_ok=True)

@@ -8,6 +8,7 @@ import unittest
 from pathlib import Path
 
 import harness
+from test_logging import user_profile
 
 
 def request(action, script):
@@ -16,6 +17,18 @@ def request(action, script):
 
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
+
+
+def timing_records(action):
+    """Every timing record of `action` in the per-user log, oldest file first."""
+    logs = user_profile() / ".zelto-enterprise" / "logs"
+    records = []
+    for path in sorted(logs.iterdir()) if logs.is_dir() else []:
+        for line in path.read_text(encoding="utf-8").splitlines():
+            record = json.loads(line)
+            if record.get("target") == action:
+                records.append(record)
+    return records
 
 
 class PowerShellTest(unittest.TestCase):
@@ -76,6 +89,35 @@ class PowerShellTest(unittest.TestCase):
             result.stdout,
             b'{"error":"PowerShell returned non-JSON output: not json; stderr: broken","ok":false}\n')
         self.assertEqual(len(self.pid_log.read_text().split()), 2)
+
+    def test_overlong_script_fails_to_start_twice_and_starts_nothing(self):
+        script = "Write-Output " + "x" * 19987  # 20,000 characters
+        result = harness.run_action(request("run_powershell", script),
+                                    env={**self.env, "ZELTO_LOG_LEVELS": "", "ZELTO_LOG_LEVEL": ""})
+        self.assertRegex(
+            result.stdout.decode(),
+            r'^\{"error":"PowerShell spawn failed: the command line is \d+ UTF-16 units long, '
+            r'over the limit of 32767","ok":false\}\n$')
+        self.assertFalse(self.pid_log.exists(), "the stand-in was started")
+        # The failure is retryable: a second attempt follows a 200 ms pause.
+        record = [r for r in timing_records("run_powershell") if r["data"]["result"] == result.json]
+        self.assertTrue(record, "no timing record of the request")
+        self.assertGreaterEqual(record[-1]["data"]["durationMs"], 200)
+
+    def test_script_output_in_the_oem_code_page_is_read_back(self):
+        cases = [
+            ("caf\u00e9", {}),  # code page 437 under Wine's default locale
+            ("\u817e\u8baf", harness.locale_env("zh_CN.UTF-8")),  # code page 936
+        ]
+        for text, locale in cases:
+            with self.subTest(text=text):
+                if locale is None:
+                    self.skipTest("Wine cannot be given a zh_CN locale here")
+                result = harness.run_action(
+                    request("run_powershell", "zt-oem\nWrite-Output " + text),
+                    env={**self.env, **locale})
+                self.assertEqual(result.stdout,
+                                 ('{"data":{"output":"%s\\r\\n"},"ok":true}\n' % text).encode())
 
     def test_program_started_by_the_script_does_not_hold_the_action(self):
         started = time.monotonic()

@@ -279,6 +279,10 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // The live children: started, not closed.
     std::size_t open_children() const;
 
+    // --- code pages (sim_code_page.cpp) ---
+    std::uint32_t oem_code_page = 437;        // GetOEMCP; 437 is the one code page converted
+    bool code_page_conversion_fails = false;  // MultiByteToWideChar refuses
+
     // --- screen capture (sim_capture.cpp) ---
     SimFrame screen_frame;
     std::map<Handle, SimGdiObject> gdi_objects;  // live objects: a leak stays here
@@ -392,6 +396,11 @@ class SimDesktop final : public cua_actions::windows::Platform {
     cua_actions::windows::ChildOutput collect_child_output(Handle child,
                                                            std::uint32_t grace_ms) override;
     void close_child_process(Handle child) override;
+
+    // --- code pages (sim_code_page.cpp) ---
+    std::uint32_t get_oem_code_page() override;
+    std::optional<std::u16string> multi_byte_to_wide_char(std::uint32_t code_page,
+                                                          std::string_view bytes) override;
 
     // --- screen capture (sim_capture.cpp) ---
     Handle get_dc(Handle window) override;

@@ -385,6 +385,28 @@ TEST_F(AppIndexSim, BuildWithLinksBackUpInThePerUserMenuStillListsEveryShortcut)
     EXPECT_EQ(index[1].lnk_path, menu + "\\Tools\\Beta.lnk");
 }
 
+TEST_F(AppIndexSim, EachQueryOutputIsReadAsUtf8OrElseInTheOemCodePage) {
+    desktop->path_programs["reg.exe"] = "C:\\Windows\\System32\\reg.exe";
+    desktop->path_programs["powershell.exe"] = "C:\\Windows\\System32\\powershell.exe";
+    sim::SimChildScript oem_key;  // code page 437, as reg writes it into a pipe
+    oem_key.out =
+        "HKEY_LOCAL_MACHINE\\X\\App Paths\\caf\x82.exe\r\n    (Default)    REG_SZ    "
+        "C:\\Caf\x82\\caf\x82.exe\r\n";
+    sim::SimChildScript utf8_key;
+    utf8_key.out =
+        "HKEY_CURRENT_USER\\Z\\App Paths\\na\xc3\xafve.exe\n    (Default)    REG_SZ    "
+        "C:\\na\xc3\xafve.exe\n";
+    sim::SimChildScript oem_start_apps;
+    oem_start_apps.out = "[{\"Name\":\"Th\x82\",\"AppID\":\"Tea!App\"}]";
+    desktop->child_scripts = {oem_key, {}, utf8_key, oem_start_apps};
+
+    const std::vector<WinAppEntry> index = win_build_app_index();
+    ASSERT_EQ(names_of(index), (std::vector<std::string>{"caf\xc3\xa9", "na\xc3\xafve",
+                                                         "Th\xc3\xa9", "Calculator"}));
+    EXPECT_EQ(index[0].target, "C:\\Caf\xc3\xa9\\caf\xc3\xa9.exe");
+    EXPECT_EQ(index[1].target, "C:\\na\xc3\xafve.exe");
+}
+
 // --- cache ------------------------------------------------------------------------------
 
 TEST_F(AppIndexSim, CacheReusedAt299SecondsAndRebuiltAt300) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cua_actions/dispatch.h"
+#include "cua_actions/windows/child_io.h"
 #include "support/sim_desktop.h"
 #include "text/json_output.h"
 #include "text/text.h"
@@ -184,9 +185,12 @@ TEST_F(PowerShellTest, WrapperDocumentsBecomeResults) {
          R"({"error":"PowerShell returned non-JSON output: ","ok":false,"retryable":true})"},
         {"empty output with stderr", " \r\n", "Access denied\r\n",
          R"({"error":"PowerShell returned non-JSON output: ; stderr: Access denied","ok":false,"retryable":true})"},
-        {"invalid utf-8 replaced", "\xff{", "\xc3",
-         "{\"error\":\"PowerShell returned non-JSON output: \xef\xbf\xbd{; stderr: "
-         "\xef\xbf\xbd\",\"ok\":false,\"retryable\":true}"},
+        // Not UTF-8: code page 437, where 0xFF is a no-break space, trimmed like any other.
+        {"oem code page decoded before trimming", "\xff{", "caf\x82",
+         "{\"error\":\"PowerShell returned non-JSON output: {; stderr: "
+         "caf\xc3\xa9\",\"ok\":false,\"retryable\":true}"},
+        {"oem script output", "{\"ok\":true,\"output\":\"caf\x82\\r\\n\"}", "",
+         "{\"data\":{\"output\":\"caf\xc3\xa9\\r\\n\"},\"ok\":true}"},
     };
     for (const Case& c : cases) {
         desktop->child_scripts.push_back(prints(c.out, c.err));
@@ -273,6 +277,40 @@ TEST_F(PowerShellTest, MissingProgramIsASpawnFailure) {
         dump(run_powershell_once("QQ==")),
         R"({"error":"PowerShell spawn failed: powershell.exe was not found on the search path","ok":false,"retryable":true})");
     EXPECT_TRUE(desktop->children.empty());
+}
+
+TEST_F(PowerShellTest, OutputIsReplacedWhereTheOemCodePageCannotBeRead) {
+    desktop->code_page_conversion_fails = true;
+    desktop->child_scripts.push_back(prints("\xff{", "\xc3"));
+    EXPECT_EQ(dump(run_powershell_once("QQ==")),
+              "{\"error\":\"PowerShell returned non-JSON output: \xef\xbf\xbd{; stderr: "
+              "\xef\xbf\xbd\",\"ok\":false,\"retryable\":true}");
+}
+
+TEST_F(PowerShellTest, CommandLineOverTheLimitIsRefusedBeforeAnythingStarts) {
+    // 22 UTF-16 units in 23 bytes: the limit counts units.
+    const std::string program = "C:\\Caf\xc3\xa9\\powershell.exe";
+    desktop->path_programs[kPowerShellProgram] = program;
+    // The quoted program, " -NoProfile -NonInteractive -EncodedCommand " and the NUL.
+    const std::string longest(kMaxCommandLineUnits - (2 + 22 + 44 + 1), 'A');
+    desktop->child_scripts.push_back(prints(R"({"ok":true})"));
+    EXPECT_EQ(dump(run_powershell_once(longest)), R"({"data":{"output":""},"ok":true})");
+    ASSERT_EQ(desktop->children.size(), 1u);
+    EXPECT_EQ(desktop->children[0].launch.arguments.at(3), longest);
+
+    EXPECT_EQ(
+        dump(run_powershell_once(longest + "A")),
+        R"({"error":"PowerShell spawn failed: the command line is 32768 UTF-16 units long, over the limit of 32767","ok":false,"retryable":true})");
+    EXPECT_EQ(desktop->children.size(), 1u);
+}
+
+TEST_F(PowerShellTest, OverlongScriptFailsToStartTwice) {
+    const ActionResult result = handle_powershell(Json{{"script", std::string(20000, 'x')}});
+    EXPECT_EQ(
+        dump(result),
+        R"({"error":"PowerShell spawn failed: the command line is 54352 UTF-16 units long, over the limit of 32767","ok":false})");
+    EXPECT_TRUE(desktop->children.empty());
+    EXPECT_EQ(desktop->now_ms(), kPowerShellRetryPauseMs);  // the pause before the second run
 }
 
 // --- the action -----------------------------------------------------------------

@@ -38,7 +38,18 @@ TYPED_TEST_P(ProcessContract, EveryOperationRefusesAHandleThatIsNoChild) {
     }
 }
 
+// What reading a console program's output relies on.
+TYPED_TEST_P(ProcessContract, CodePage437ConvertsAndUnknownCodePagesFail) {
+    Platform& os = this->side.os();
+    EXPECT_NE(os.get_oem_code_page(), 0u);
+    EXPECT_EQ(os.multi_byte_to_wide_char(437, "caf\x82 \xb0\xe1\xff"),
+              u"caf\u00e9 \u2591\u00df\u00a0");
+    EXPECT_EQ(os.multi_byte_to_wide_char(437, ""), u"");
+    EXPECT_FALSE(os.multi_byte_to_wide_char(4711, "x"));
+}
+
 REGISTER_TYPED_TEST_SUITE_P(ProcessContract, AbsentProgramIsNotFoundOnThePath,
-                            EveryOperationRefusesAHandleThatIsNoChild);
+                            EveryOperationRefusesAHandleThatIsNoChild,
+                            CodePage437ConvertsAndUnknownCodePagesFail);
 
 }  // namespace process_contract

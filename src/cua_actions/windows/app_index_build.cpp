@@ -8,6 +8,7 @@
 #include "cua_actions/action_result.h"
 #include "cua_actions/windows/app_index.h"
 #include "cua_actions/windows/app_powershell.h"
+#include "cua_actions/windows/child_io.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -100,7 +101,8 @@ std::string env_or(const char* name, std::string_view fallback) {
 }
 
 // Runs a program from the search path without a console window and waits for
-// it without a time limit; its standard output when it exits with code 0.
+// it without a time limit; when it exits with code 0, its standard output as
+// UTF-8 (reg and PowerShell write the OEM code page when it is not UTF-8).
 std::optional<std::string> run_query_program(const char* program,
                                              std::vector<std::string> arguments) {
     const std::optional<std::string> path = platform().search_path(program);
@@ -127,7 +129,7 @@ std::optional<std::string> run_query_program(const char* program,
     if (!output.ok) {
         return std::nullopt;
     }
-    return std::move(output.out);
+    return decode_child_output(output.out);
 }
 
 void append(std::vector<WinAppEntry>& out, std::vector<WinAppEntry> more) {

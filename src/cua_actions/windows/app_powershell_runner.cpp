@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cua_actions/windows/app_powershell.h"
+#include "cua_actions/windows/child_io.h"
 #include "cua_actions/windows/platform.h"
 #include "text/text.h"
 
@@ -13,9 +14,10 @@ ActionResult run_failure(std::string message) {
     return ActionResult{{"ok", false}, {"error", std::move(message)}, {"retryable", true}};
 }
 
-// Invalid UTF-8 becomes U+FFFD, then Unicode white space is trimmed.
+// UTF-8, or else the OEM code page PowerShell writes redirected output in;
+// then Unicode white space is trimmed.
 std::string decode_output(const std::string& bytes) {
-    return text::trim(text::utf16_to_utf8(text::utf8_to_utf16(bytes)));
+    return text::trim(decode_child_output(bytes));
 }
 
 Json member_or_null(const Json& document, const char* key) {
@@ -70,6 +72,14 @@ ActionResult run_powershell_once(const std::string& encoded_command,
     launch.program = *program;
     launch.arguments = {"-NoProfile", "-NonInteractive", "-EncodedCommand", encoded_command};
     launch.creation_flags = kCreateNoWindow;
+    // Refused here, before anything starts: Windows would refuse the line too,
+    // but Wine starts PowerShell with the command cut short.
+    const std::size_t units = command_line_units(launch.program, launch.arguments);
+    if (units > kMaxCommandLineUnits) {
+        return run_failure("PowerShell spawn failed: the command line is " + std::to_string(units) +
+                           " UTF-16 units long, over the limit of " +
+                           std::to_string(kMaxCommandLineUnits));
+    }
     const ChildStart start = platform().start_child_process(launch);
     if (start.child == 0) {
         return run_failure("PowerShell spawn failed: " + start.error);

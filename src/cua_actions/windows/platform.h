@@ -302,6 +302,15 @@ class Platform {
     // (the code is then in get_last_error).
     virtual bool start_detached_thread(std::function<void()> body) = 0;
 
+    // --- code pages --------------------------------------------------------------
+    // GetOEMCP: the code page console programs write redirected output in.
+    virtual std::uint32_t get_oem_code_page() = 0;
+    // MultiByteToWideChar(code_page, 0, ...) of all of `bytes`; bytes the code
+    // page does not map become its default character. Nothing when the call
+    // fails (an unknown code page, for one).
+    virtual std::optional<std::u16string> multi_byte_to_wide_char(std::uint32_t code_page,
+                                                                  std::string_view bytes) = 0;
+
     // --- overlay window ----------------------------------------------------------
     // GetModuleHandleW(NULL); nothing on failure (code in get_last_error).
     virtual std::optional<Handle> get_module_handle() = 0;

@@ -49,6 +49,11 @@ class Win32Platform final : public Platform {
     ChildOutput collect_child_output(Handle child, std::uint32_t grace_ms) override;
     void close_child_process(Handle child) override;
 
+    // --- code pages (win32_code_page.cpp) ---
+    std::uint32_t get_oem_code_page() override;
+    std::optional<std::u16string> multi_byte_to_wide_char(std::uint32_t code_page,
+                                                          std::string_view bytes) override;
+
     // --- input actions (win32_overlay.cpp, win32_clipboard.cpp, win32_ime.cpp) ---
     bool start_detached_thread(std::function<void()> body) override;
     std::optional<Handle> get_module_handle() override;
@@ -116,11 +121,6 @@ class Win32Platform final : public Platform {
     std::optional<std::string> get_registry_string(RegistryRoot root,
                                                    const std::string& subkey) override;
 };
-
-// The command line CreateProcessW receives for `program` and `arguments`:
-// each quoted so that CommandLineToArgvW gives them back unchanged.
-std::u16string win32_quote_command_line(const std::string& program,
-                                        const std::vector<std::string>& arguments);
 
 // The process-wide instance the executable installs.
 Win32Platform& win32_platform();

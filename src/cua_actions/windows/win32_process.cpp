@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cua_actions/windows/child_io.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/text.h"
 
@@ -239,39 +240,7 @@ bool is_absolute_folder(std::wstring_view folder) {
     return folder.size() >= 2 && folder[0] == L'\\' && folder[1] == L'\\';
 }
 
-void append_quoted(std::u16string& line, std::u16string_view argument) {
-    if (!argument.empty() && argument.find_first_of(u" \t\n\v\"") == std::u16string_view::npos) {
-        line.append(argument);
-        return;
-    }
-    line.push_back(u'"');
-    std::size_t backslashes = 0;
-    for (char16_t unit : argument) {
-        if (unit == u'\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes are literal unless they precede a quote: then doubled.
-        line.append(unit == u'"' ? backslashes * 2 + 1 : backslashes, u'\\');
-        backslashes = 0;
-        line.push_back(unit);
-    }
-    line.append(backslashes * 2, u'\\');  // before the closing quote
-    line.push_back(u'"');
-}
-
 }  // namespace
-
-std::u16string win32_quote_command_line(const std::string& program,
-                                        const std::vector<std::string>& arguments) {
-    // The program name is read up to the next quote, without escapes.
-    std::u16string line = u"\"" + text::utf8_to_utf16(program) + u"\"";
-    for (const std::string& argument : arguments) {
-        line.push_back(u' ');
-        append_quoted(line, text::utf8_to_utf16(argument));
-    }
-    return line;
-}
 
 std::optional<std::string> Win32Platform::search_path(const std::string& file_name) {
     const DWORD needed = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
@@ -352,7 +321,7 @@ ChildStart Win32Platform::start_child_process(const ChildProcessLaunch& launch) 
     startup.lpAttributeList = attributes.get();
 
     const std::wstring application = to_wide(launch.program);
-    const std::u16string quoted = win32_quote_command_line(launch.program, launch.arguments);
+    const std::u16string quoted = quote_command_line(launch.program, launch.arguments);
     std::wstring command_line(quoted.begin(), quoted.end());  // CreateProcessW may write to it
     PROCESS_INFORMATION started{};
     // Suspended until it is in the job, so nothing it starts can escape the job.

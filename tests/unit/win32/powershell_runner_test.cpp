@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "cua_actions/windows/app_powershell.h"
+#include "cua_actions/windows/child_io.h"
 #include "cua_actions/windows/win32_platform.h"
 #include "text/json_output.h"
 #include "text/text.h"
@@ -136,6 +137,12 @@ TEST_F(PowerShellRunnerTest, WrapperDocumentsOfTheStandInBecomeResults) {
          R"({"error":"PowerShell returned non-JSON output: ","ok":false,"retryable":true})"},
         {"zt-stderr boom\nzt-exit-silent",
          R"({"error":"PowerShell returned non-JSON output: ; stderr: boom","ok":false,"retryable":true})"},
+        // Both streams in the OEM code page, read back through it.
+        {"zt-oem\nWrite-Output caf\xc3\xa9",
+         "{\"data\":{\"output\":\"caf\xc3\xa9\\r\\n\"},\"ok\":true}"},
+        {"zt-oem\nzt-stderr caf\xc3\xa9\nthrow 'd\xc3\xa9j\xc3\xa0'",
+         "{\"category\":\"OperationStopped\",\"error\":\"d\xc3\xa9j\xc3\xa0\",\"ok\":false,"
+         "\"reason\":\"RuntimeException\",\"retryable\":false,\"stderr\":\"caf\xc3\xa9\"}"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(text::json_dump(run(c.script)), c.expected) << c.script;
@@ -148,6 +155,14 @@ TEST_F(PowerShellRunnerTest, LargeDocumentArrivesWhole) {
     ASSERT_EQ(result["ok"], true) << text::json_dump(result).substr(0, 300);
     EXPECT_EQ(result["data"]["output"], std::string(500 * 1024, 'x'));
     expect_no_standin_running("zt-big");
+}
+
+TEST_F(PowerShellRunnerTest, OverlongCommandLineStartsNothing) {
+    // Wine would start the stand-in with the command cut short.
+    const std::string result = text::json_dump(run(std::string(20000, 'x')));
+    EXPECT_EQ(result.rfind(R"({"error":"PowerShell spawn failed: the command line is )", 0), 0u)
+        << result;
+    EXPECT_TRUE(logged_pids().empty());
 }
 
 TEST_F(PowerShellRunnerTest, ChildGetsAConsoleOfItsOwnWithoutAWindow) {
@@ -236,7 +251,7 @@ TEST(Win32CommandLine, QuotedArgumentsComeBackUnchanged) {
                                              "try { '[]' }",
                                              "\xc3\xa9"};
     const std::u16string line =
-        win32_quote_command_line(R"(C:\Program Files\x\powershell.exe)", arguments);
+        quote_command_line(R"(C:\Program Files\x\powershell.exe)", arguments);
     int count = 0;
     wchar_t** argv = ::CommandLineToArgvW(reinterpret_cast<const wchar_t*>(line.c_str()), &count);
     ASSERT_NE(argv, nullptr);

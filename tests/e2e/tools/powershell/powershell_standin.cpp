@@ -15,6 +15,8 @@
 //   zt-console               output += "console-processes <n>" CR LF
 //   zt-spawn-holder <sec>    starts a grandchild that inherits the output pipes and
 //                            lives <sec> seconds; output += "holder <pid>" CR LF
+//   zt-oem                   from here on both streams are written in the OEM code
+//                            page (GetOEMCP), as Windows PowerShell writes into a pipe
 //   anything else            the CommandNotFoundException document
 //
 // -Command with a Get-StartApps query prints start_apps.json from the folder of
@@ -110,7 +112,26 @@ std::optional<std::string> base64_decode(std::string_view text) {
     return out;
 }
 
-void write_all(DWORD which, std::string_view bytes) {
+// Set by zt-oem.
+bool g_oem_output = false;
+
+// UTF-8 text as the OEM code page's bytes; characters it lacks become its default character.
+std::string to_oem(std::string_view utf8) {
+    const std::wstring wide = widen(utf8);
+    if (wide.empty()) {
+        return {};
+    }
+    const int size = ::WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
+                          nullptr, nullptr);
+    return out;
+}
+
+void write_all(DWORD which, std::string_view text) {
+    const std::string encoded = g_oem_output ? to_oem(text) : std::string();
+    std::string_view bytes = g_oem_output ? std::string_view(encoded) : text;
     const HANDLE handle = ::GetStdHandle(which);
     while (!bytes.empty() && handle != nullptr && handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
@@ -277,6 +298,8 @@ int run_script(std::string_view script) {
             DWORD processes[16];
             output += "console-processes " +
                       std::to_string(::GetConsoleProcessList(processes, 16)) + "\r\n";
+        } else if (word == "zt-oem") {
+            g_oem_output = true;
         } else if (word == "zt-stderr") {
             write_all(STD_ERROR_HANDLE, decode_escapes(rest) + "\r\n");
         } else if (word == "zt-big") {
