@@ -184,6 +184,10 @@ TEST_F(PowerShellTest, WrapperDocumentsBecomeResults) {
          R"({"error":"PowerShell returned non-JSON output: ","ok":false,"retryable":true})"},
         {"empty output with stderr", " \r\n", "Access denied\r\n",
          R"({"error":"PowerShell returned non-JSON output: ; stderr: Access denied","ok":false,"retryable":true})"},
+        // The JSON library alone stops reading at a NUL and would report success here.
+        {"nul and junk after the document", std::string("{\"ok\":true}\0junk", 16), "",
+         "{\"error\":\"PowerShell returned non-JSON output: {\\\"ok\\\":true}\\u0000junk\","
+         "\"ok\":false,\"retryable\":true}"},
         {"invalid utf-8 replaced", "\xff{", "\xc3",
          "{\"error\":\"PowerShell returned non-JSON output: \xef\xbf\xbd{; stderr: "
          "\xef\xbf\xbd\",\"ok\":false,\"retryable\":true}"},
