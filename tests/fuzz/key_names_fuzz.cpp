@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(result.at("error") == "Need at least 2 keys" && events.empty());
         return 0;
     }
-    FUZZ_CHECK(result == Json{{"ok", true}});
+    FUZZ_CHECK((result == Json{{"ok", true}}));
     // Every press is released, the last pressed first.
     FUZZ_CHECK(events.size() % 2 == 0 && events.size() <= 12);
     const std::size_t half = events.size() / 2;
