@@ -15,11 +15,11 @@ struct JsonReadResult {
 
 // Parses exactly one JSON value, optionally surrounded by JSON whitespace, from the whole of
 // `text` (already known to be valid UTF-8): a NUL byte is an error like any other stray byte,
-// where nlohmann-json's own parser would stop there and ignore the rest. Used for every JSON
-// text that comes from outside: the request line and the outputs of child programs. The reader is
-// strict: no comments, no trailing commas, no byte order mark, at most 128 nested arrays/objects.
-// On failure `error` holds a description followed by " at line L column C". Callers see these
-// messages verbatim, so their wording and positions are fixed.
+// where nlohmann-json's own parser would stop there and ignore the rest. Reads the request line
+// and the JSON printed by child programs. The reader is strict: no comments, no trailing commas, no
+// byte order mark, at most 128 nested arrays/objects. On failure `error` holds a description
+// followed by " at line L column C". Callers see these messages verbatim, so their wording and
+// positions are fixed.
 [[nodiscard]] JsonReadResult read_json(std::string_view text);
 
 }  // namespace text
