@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test tier on a Linux machine, fresh or not:
-#   1. host unit tests against the simulated desktop (plain and under ASan/UBSan),
+#   1. host unit tests against the simulated desktop (plain and under ASan/UBSan), and a
+#      short run of every fuzz target,
 #   2. the same unit tests cross-compiled with MinGW-w64, run under Wine,
 #   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop.
 set -euo pipefail
@@ -27,6 +28,9 @@ else
 fi
 build host-asan
 ctest --preset host-asan
+
+echo "== fuzz targets (clang, ASan/UBSan), about 20 s each"
+bash scripts/fuzz.sh 20
 
 echo "== tiers 2 and 3: Windows build under Wine"
 build windows-cross

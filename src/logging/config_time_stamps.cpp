@@ -108,10 +108,17 @@ bool has_zoned_base(std::string_view stem) {
 }  // namespace
 
 Instant instant_from_system_time(SystemInstant time) {
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(time);
-    const auto nanos = (time - seconds).count();
-    return instant_from_wall_seconds(seconds.time_since_epoch().count(),
-                                     static_cast<std::uint32_t>(nanos), UtcOffset{});
+    // Split the count itself: going back through chrono durations would scale the floored
+    // seconds to nanoseconds again, which leaves the 64-bit range in the first second of it.
+    constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+    const std::int64_t count = time.time_since_epoch().count();
+    std::int64_t seconds = count / kNanosPerSecond;
+    std::int64_t nanos = count % kNanosPerSecond;
+    if (nanos < 0) {
+        nanos += kNanosPerSecond;
+        --seconds;
+    }
+    return instant_from_wall_seconds(seconds, static_cast<std::uint32_t>(nanos), UtcOffset{});
 }
 
 std::optional<Instant> shift_to_offset(const Instant& utc, UtcOffset offset) {

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "main/json_reader.h"
 #include "text/json_output.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace cua_entry {
@@ -42,7 +42,7 @@ IntakeOutcome handle_request(const std::optional<std::string>& input, const Disp
     if (!line) {
         return intake_failure("No input received on stdin");
     }
-    JsonReadResult request = read_json(*line);
+    text::JsonReadResult request = text::read_json(*line);
     if (!request.ok()) {
         return intake_failure("Invalid request JSON: " + request.error);
     }

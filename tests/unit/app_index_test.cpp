@@ -168,6 +168,10 @@ TEST(AppIndexParse, StartAppsOutput) {
     for (const char* nothing : {"", "  ", "[]", "null", "42", "\"x\"", "{bad", "[{}] trailing"}) {
         EXPECT_TRUE(win_parse_start_apps(nothing).empty()) << nothing;
     }
+    // A NUL ends the text for the JSON library alone, which would add the entry.
+    const std::string nul_then_junk("[{\"Name\":\"A\",\"AppID\":\"b\"}]\0junk", 31);
+    EXPECT_TRUE(win_parse_start_apps(nul_then_junk).empty());
+    EXPECT_TRUE(win_parse_start_apps(nul_then_junk.substr(0, 27)).empty());  // a NUL alone
 }
 
 TEST(AppIndexParse, FilterSkipsAndKeepsFirstOfEachLowercasedName) {

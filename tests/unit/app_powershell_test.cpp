@@ -191,6 +191,10 @@ TEST_F(PowerShellTest, WrapperDocumentsBecomeResults) {
          "caf\xc3\xa9\",\"ok\":false,\"retryable\":true}"},
         {"oem script output", "{\"ok\":true,\"output\":\"caf\x82\\r\\n\"}", "",
          "{\"data\":{\"output\":\"caf\xc3\xa9\\r\\n\"},\"ok\":true}"},
+        // The JSON library alone stops reading at a NUL and would report success here.
+        {"nul and junk after the document", std::string("{\"ok\":true}\0junk", 16), "",
+         "{\"error\":\"PowerShell returned non-JSON output: {\\\"ok\\\":true}\\u0000junk\","
+         "\"ok\":false,\"retryable\":true}"},
     };
     for (const Case& c : cases) {
         desktop->child_scripts.push_back(prints(c.out, c.err));

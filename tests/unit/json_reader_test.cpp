@@ -1,4 +1,4 @@
-#include "main/json_reader.h"
+#include "text/json_reader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-namespace cua_entry {
+namespace text {
 namespace {
 
 struct ErrorCase {
@@ -270,4 +270,4 @@ TEST(JsonReaderRobustness, ArbitraryBytesFailWithAPosition) {
 }
 
 }  // namespace
-}  // namespace cua_entry
+}  // namespace text

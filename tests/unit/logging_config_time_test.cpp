@@ -279,6 +279,20 @@ TEST(LogTimestamp, SystemTimeBecomesUtcCalendarFields) {
     EXPECT_EQ(instant_from_system_time(before_epoch), at(1969, 12, 31, 23, 59, 59, 1));
 }
 
+// The first second of the nanosecond range once overflowed while splitting off the fraction
+// (a sanitizer report; unreachable from a real clock, reachable from the fuzz targets).
+TEST(LogTimestamp, SystemTimeAtBothEndsOfTheNanosecondRange) {
+    using Nanos = std::chrono::nanoseconds;
+    constexpr auto kMin = std::numeric_limits<Nanos::rep>::min();
+    constexpr auto kMax = std::numeric_limits<Nanos::rep>::max();
+    EXPECT_EQ(format_timestamp(instant_from_system_time(SystemInstant{Nanos{kMin}})),
+              "1677-09-21T00:12:43.145224192Z");
+    EXPECT_EQ(format_timestamp(instant_from_system_time(SystemInstant{Nanos{kMin + 999'999'999}})),
+              "1677-09-21T00:12:44.145224191Z");
+    EXPECT_EQ(format_timestamp(instant_from_system_time(SystemInstant{Nanos{kMax}})),
+              "2262-04-11T23:47:16.854775807Z");
+}
+
 TEST(LogOffset, SplitsDifferenceWithinBounds) {
     const struct {
         std::optional<std::int64_t> seconds;

@@ -9,6 +9,7 @@
 #include "cua_actions/windows/app_index.h"
 #include "cua_actions/windows/app_powershell.h"
 #include "cua_actions/windows/child_io.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -337,7 +338,8 @@ std::vector<WinAppEntry> win_parse_start_apps(std::string_view output) {
     if (decoded.empty()) {
         return {};
     }
-    const Json document = Json::parse(decoded, nullptr, /*allow_exceptions=*/false);
+    // Strict over every byte, so a NUL and whatever follows it spoil the document.
+    const Json document = text::read_json(decoded).value;  // null when it does not parse
     std::vector<const Json*> elements;
     if (document.is_array()) {
         for (const Json& element : document) {

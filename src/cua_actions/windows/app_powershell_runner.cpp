@@ -5,6 +5,7 @@
 #include "cua_actions/windows/app_powershell.h"
 #include "cua_actions/windows/child_io.h"
 #include "cua_actions/windows/platform.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -36,15 +37,17 @@ void kill_and_wait(Handle child) {
 ActionResult read_wrapper_document(const ChildOutput& output) {
     const std::string out_text = decode_output(output.out);
     const std::string err_text = decode_output(output.err);
-    // Strict: anything but white space after the document is a parse error.
-    const Json document = Json::parse(out_text, nullptr, /*allow_exceptions=*/false);
-    if (document.is_discarded()) {
+    // Strict over every byte: anything but white space after the document, a NUL
+    // included, is a parse error.
+    text::JsonReadResult parsed = text::read_json(out_text);
+    if (!parsed.ok()) {
         std::string message = "PowerShell returned non-JSON output: " + out_text;
         if (!err_text.empty()) {
             message += "; stderr: " + err_text;
         }
         return run_failure(std::move(message));
     }
+    const Json& document = parsed.value;
     const Json* ok = find_param(document, "ok");
     if (ok != nullptr && ok->is_boolean() && ok->get<bool>()) {
         const std::string* output_text = string_param(document, "output");

@@ -1,4 +1,4 @@
-#include "main/json_reader.h"
+#include "text/json_reader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +12,7 @@
 #include <system_error>
 #include <utility>
 
-namespace cua_entry {
+namespace text {
 namespace {
 
 // Deepest nesting of arrays/objects accepted. It also bounds the recursion below, so a
@@ -510,4 +510,4 @@ JsonReadResult read_json(std::string_view text) {
     return result;
 }
 
-}  // namespace cua_entry
+}  // namespace text

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace text {
+
+struct JsonReadResult {
+    nlohmann::json value;  // valid when error is empty
+    std::string error;     // e.g. "EOF while parsing an object at line 1 column 1"
+    bool ok() const { return error.empty(); }
+};
+
+// Parses exactly one JSON value, optionally surrounded by JSON whitespace, from the whole of
+// `text` (already known to be valid UTF-8): a NUL byte is an error like any other stray byte,
+// where nlohmann-json's own parser would stop there and ignore the rest. Reads the request line
+// and the JSON printed by child programs. The reader is strict: no comments, no trailing commas, no
+// byte order mark, at most 128 nested arrays/objects. On failure `error` holds a description
+// followed by " at line L column C". Callers see these messages verbatim, so their wording and
+// positions are fixed.
+[[nodiscard]] JsonReadResult read_json(std::string_view text);
+
+}  // namespace text
