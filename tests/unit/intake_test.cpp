@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "cua_actions/dispatch.h"
+#include "support/sim_desktop.h"
+
 namespace cua_entry {
 namespace {
 
@@ -120,6 +123,27 @@ TEST(Intake, DeepNestingAndLargeInputsFailCleanly) {
         big_outcome.line,
         "{\"error\":\"Invalid request JSON: expected value at line 1 column 1\",\"ok\":false}\n");
     EXPECT_TRUE(dispatcher.calls.empty());
+}
+
+// From request text to result line through the real dispatcher: the integer -0 is 0 wherever a
+// float is needed, while a float -0.0 keeps its sign, and the mapping's floats come out shortest.
+TEST(Intake, MinusZeroAndShortestFloatsFromRequestToResultLine) {
+    const IntakeCase cases[] = {
+        {R"({"action":"move","params":{"position":[-0,0.5]}})", R"("normalized":[0.0,0.5])"},
+        {R"({"action":"move","params":{"position":[-0.0,0.5]}})", R"("normalized":[-0.0,0.5])"},
+        {R"({"action":"move","params":{"position":[0.5,0.5],"_screen":{"sourceWidth":-0}}})",
+         R"("sourceScreen":[1920.0,1080.0])"},
+        {R"({"action":"move","params":{"position":[0.4959708893842458,0.5],)"
+         R"("_screen":{"sourceWidth":2722.270532675401}}})",
+         R"("normalized":[0.4959708893842458,0.5],"origin":[0,0],"physical":[1350,540],)"
+         R"("screen":[1920,1080],"sourceScreen":[2722.270532675401,1080.0]})"},
+    };
+    for (const IntakeCase& c : cases) {
+        sim::ScopedSimDesktop desktop;
+        const IntakeOutcome outcome = handle_request(c.input, cua_actions::dispatch);
+        EXPECT_EQ(outcome.exit_status, 0);
+        EXPECT_NE(outcome.line.find(c.line), std::string::npos) << outcome.line;
+    }
 }
 
 }  // namespace
