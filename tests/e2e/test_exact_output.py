@@ -95,18 +95,18 @@ class LongTextTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.addCleanup(self.tmp.cleanup)
-        self.probe = harness.Probe(Path(self.tmp.name) / "probe.log", seconds=180)
+        self.probe = harness.Probe(Path(self.tmp.name) / "probe.log", seconds=400)
         self.addCleanup(self.probe.close)
 
     def hold_clipboard(self):
         """Another program keeps the clipboard open until the test ends."""
         holder = subprocess.Popen(
-            ["wine", str(harness.PROBE), "hold-clipboard", "120"], stdin=subprocess.DEVNULL,
+            ["wine", str(harness.PROBE), "hold-clipboard", "400"], stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=harness.desktop_env(),
             start_new_session=True)
         self.addCleanup(lambda: (holder.kill(), holder.wait(10)))
         ready = threading.Event()
-        threading.Thread(target=lambda: holder.stdout.readline() == b"ready\n" and ready.set(),
+        threading.Thread(target=lambda: holder.stdout.readline().strip() == b"ready" and ready.set(),
                          daemon=True).start()
         self.assertTrue(ready.wait(60), "the clipboard holder never opened the clipboard")
 
@@ -119,20 +119,20 @@ class LongTextTest(unittest.TestCase):
             if arrived >= count or time.monotonic() > deadline:
                 return [json.loads(line)["unit"] for line in data.splitlines()
                         if b'"msg":"char"' in line]
-            time.sleep(0.5)
+            time.sleep(1.0)
 
     def test_long_text_is_typed_in_full_while_the_clipboard_is_held(self):
         text = long_text(self.UNITS)
         expected = utf16_units(text)
         self.assertEqual(len(expected), self.UNITS)
         self.hold_clipboard()
-        started = time.monotonic()
         result = harness.run_action(json.dumps({"action": "type", "params": {"text": text}}),
                                     timeout=120)
         self.assertEqual((result.exit_status, result.stdout), (0, b'{"ok":true}\n'))
         preview = json.dumps(text[:30], ensure_ascii=False)
         self.assertEqual(result.stderr.decode("utf-8"), f"[CUA-type-win] text={preview}\n")
-        units = self.char_units(self.UNITS, timeout=max(1.0, 60 - (time.monotonic() - started)))
+        # About half a minute on an idle machine; more while other work shares the cores.
+        units = self.char_units(self.UNITS, timeout=240)
         self.assertEqual(len(units), self.UNITS)
         self.assertTrue(units == expected, "the characters differ from the text typed")
 
