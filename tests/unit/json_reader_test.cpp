@@ -204,8 +204,11 @@ TEST(JsonReaderRobustness, AgreesWithReferenceOnMutatedInputs) {
             return std::to_string(pick(100000)) + (pick(2) ? ".25" : "e-7");
         std::string s(1, kind == 2 ? '[' : '{');
         for (int i = pick(4); i > 0; --i) {
-            if (kind == 3)
-                s += "\"" + std::to_string(pick(3)) + "\" :";
+            if (kind == 3) {
+                s += '"';
+                s += std::to_string(pick(3));
+                s += "\" :";
+            }
             s += gen(depth + 1) + (i > 1 ? " , " : "");
         }
         return s + (kind == 2 ? ']' : '}');

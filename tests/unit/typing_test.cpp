@@ -124,8 +124,9 @@ TEST(TypePreview, FirstThirtyCharactersEscaped) {
         {"it's", "\"it's\""},
         {"\xEE\x80\x80", "\"\\u{e000}\""},  // private use
         {"\xFF", "\"\xEF\xBF\xBD\""},       // invalid byte shown as U+FFFD
-        {std::string(31, 'x'), "\"" + std::string(30, 'x') + "\""},
-        {std::string(29, 'x') + "\xC3\xA9\xC3\xA9", "\"" + std::string(29, 'x') + "\xC3\xA9\""},
+        {std::string(31, 'x'), text::concat({"\"", std::string(30, 'x'), "\""})},
+        {std::string(29, 'x').append("\xC3\xA9\xC3\xA9"),
+         text::concat({"\"", std::string(29, 'x'), "\xC3\xA9\""})},
     };
     for (const auto& [input, preview] : cases) {
         EXPECT_EQ(type_preview(input), preview) << input;
