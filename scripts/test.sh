@@ -10,8 +10,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 JOBS="$(nproc)"
 bash scripts/bootstrap.sh
 
+# Warnings (-Wall -Wextra, set in CMakeLists.txt) fail these builds: a fresh build stays silent.
 build() {
-  cmake --preset "$1" >/dev/null
+  cmake --preset "$1" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
   cmake --build --preset "$1" -j "$JOBS"
 }
 

@@ -255,7 +255,8 @@ LogFileChoice select_log_file(const fs::path& log_dir, std::uint64_t pending_byt
     std::string name = base;
     if (largest) {
         const std::uint64_t next = saturating_add(*largest, 1);
-        name += "-" + std::to_string(next);
+        name += '-';
+        name += std::to_string(next);
     }
     name += ".log";
     return LogFileChoice{log_dir / path_from_utf8(name), {}};

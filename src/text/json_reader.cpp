@@ -464,8 +464,8 @@ class Reader {
                 out = magnitude;
                 return true;
             }
-            if (magnitude == 0) {  // "-0" keeps its sign, which only a double can carry
-                out = -0.0;
+            if (magnitude == 0) {  // the integer -0 is 0; only "-0.0" or "-0e0" keep the sign
+                out = std::int64_t{0};
                 return true;
             }
             if (magnitude <= kMinInt64Magnitude) {

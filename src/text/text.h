@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,21 @@ std::size_t utf8_char_count(std::string_view s);
 // The first max_chars characters (counted as utf8_char_count does), never splitting one.
 // Invalid bytes inside the prefix are kept as they are.
 std::string utf8_prefix(std::string_view s, std::size_t max_chars);
+
+// The parts joined into one string, sized once. Diagnostic lines are built with it: GCC 12 warns
+// falsely (-Warray-bounds) about chains of std::string operator+ that start with a temporary.
+inline std::string concat(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) {
+        size += part.size();
+    }
+    std::string joined;
+    joined.reserve(size);
+    for (const std::string_view part : parts) {
+        joined += part;
+    }
+    return joined;
+}
 
 // Standard alphabet, padded with '='.
 std::string base64_encode(std::string_view bytes);

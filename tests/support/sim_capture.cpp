@@ -19,7 +19,8 @@ std::string call_text(const char* name, std::initializer_list<long long> argumen
     std::string text = std::string(name) + "(";
     bool first = true;
     for (long long argument : arguments) {
-        text += (first ? "" : ",") + std::to_string(argument);
+        text += first ? "" : ",";
+        text += std::to_string(argument);
         first = false;
     }
     return text + ")";
@@ -66,7 +67,7 @@ bool SimDesktop::release_dc(Handle window, Handle dc) {
 
 Handle SimDesktop::create_compatible_dc(Handle dc) {
     auto guard = lock();
-    gdi_calls.push_back("CreateCompatibleDC");
+    gdi_calls.emplace_back("CreateCompatibleDC");
     if (capture_fail.create_compatible_dc || find(gdi_objects, dc, Kind::screen_dc) == nullptr) {
         return 0;
     }
@@ -186,7 +187,7 @@ int SimDesktop::get_di_bits(Handle dc, Handle bitmap_handle, std::uint32_t start
 
 bool SimDesktop::delete_object(Handle object) {
     auto guard = lock();
-    gdi_calls.push_back("DeleteObject");
+    gdi_calls.emplace_back("DeleteObject");
     if (find(gdi_objects, object, Kind::bitmap) == nullptr) {
         return false;
     }
@@ -202,7 +203,7 @@ bool SimDesktop::delete_object(Handle object) {
 
 bool SimDesktop::delete_dc(Handle dc) {
     auto guard = lock();
-    gdi_calls.push_back("DeleteDC");
+    gdi_calls.emplace_back("DeleteDC");
     if (find(gdi_objects, dc, Kind::memory_dc) == nullptr) {
         return false;
     }

@@ -64,7 +64,7 @@ bool SimDesktop::open_clipboard(Handle /*owner*/) {
         return false;
     }
     if (clipboard_open) {
-        clipboard_misuse.push_back("OpenClipboard while already open");
+        clipboard_misuse.emplace_back("OpenClipboard while already open");
     }
     clipboard_open = true;
     ++clipboard_opens;
@@ -74,7 +74,7 @@ bool SimDesktop::open_clipboard(Handle /*owner*/) {
 bool SimDesktop::close_clipboard() {
     auto guard = lock();
     if (!clipboard_open) {
-        clipboard_misuse.push_back("CloseClipboard while closed");
+        clipboard_misuse.emplace_back("CloseClipboard while closed");
         last_error_ = kErrorClipboardNotOpen;
         return false;
     }
@@ -85,7 +85,7 @@ bool SimDesktop::close_clipboard() {
 bool SimDesktop::empty_clipboard() {
     auto guard = lock();
     if (!clipboard_open) {
-        clipboard_misuse.push_back("EmptyClipboard while closed");
+        clipboard_misuse.emplace_back("EmptyClipboard while closed");
         last_error_ = kErrorClipboardNotOpen;
         return false;
     }
@@ -103,7 +103,7 @@ bool SimDesktop::empty_clipboard() {
 std::uint32_t SimDesktop::enum_clipboard_formats(std::uint32_t format) {
     auto guard = lock();
     if (!clipboard_open) {
-        clipboard_misuse.push_back("EnumClipboardFormats while closed");
+        clipboard_misuse.emplace_back("EnumClipboardFormats while closed");
         last_error_ = kErrorClipboardNotOpen;
         return 0;
     }
@@ -121,7 +121,7 @@ std::uint32_t SimDesktop::enum_clipboard_formats(std::uint32_t format) {
 Handle SimDesktop::get_clipboard_data(std::uint32_t format) {
     auto guard = lock();
     if (!clipboard_open) {
-        clipboard_misuse.push_back("GetClipboardData while closed");
+        clipboard_misuse.emplace_back("GetClipboardData while closed");
         last_error_ = kErrorClipboardNotOpen;
         return 0;
     }
@@ -136,7 +136,7 @@ Handle SimDesktop::get_clipboard_data(std::uint32_t format) {
 Handle SimDesktop::set_clipboard_data(std::uint32_t format, Handle memory) {
     auto guard = lock();
     if (!clipboard_open) {
-        clipboard_misuse.push_back("SetClipboardData while closed");
+        clipboard_misuse.emplace_back("SetClipboardData while closed");
         last_error_ = kErrorClipboardNotOpen;
         return 0;
     }
@@ -146,12 +146,12 @@ Handle SimDesktop::set_clipboard_data(std::uint32_t format, Handle memory) {
     }
     const auto block = global_blocks.find(memory);
     if (block == global_blocks.end() || block->second.owned_by_clipboard) {
-        clipboard_misuse.push_back("SetClipboardData with a block that is not ours");
+        clipboard_misuse.emplace_back("SetClipboardData with a block that is not ours");
         last_error_ = kErrorInvalidHandle;
         return 0;
     }
     if (block->second.locks != 0) {
-        clipboard_misuse.push_back("SetClipboardData with a locked block");
+        clipboard_misuse.emplace_back("SetClipboardData with a locked block");
     }
     block->second.owned_by_clipboard = true;
     for (SimClipboardEntry& entry : clipboard) {
@@ -214,7 +214,7 @@ bool SimDesktop::global_unlock(Handle memory) {
     auto guard = lock();
     const auto block = global_blocks.find(memory);
     if (block == global_blocks.end() || block->second.locks == 0) {
-        clipboard_misuse.push_back("GlobalUnlock of a block that is not locked");
+        clipboard_misuse.emplace_back("GlobalUnlock of a block that is not locked");
         return false;
     }
     return --block->second.locks > 0;
@@ -224,15 +224,15 @@ Handle SimDesktop::global_free(Handle memory) {
     auto guard = lock();
     const auto block = global_blocks.find(memory);
     if (block == global_blocks.end()) {
-        clipboard_misuse.push_back("GlobalFree of an unknown block");
+        clipboard_misuse.emplace_back("GlobalFree of an unknown block");
         return memory;
     }
     if (block->second.owned_by_clipboard) {
-        clipboard_misuse.push_back("GlobalFree of a block the clipboard owns");
+        clipboard_misuse.emplace_back("GlobalFree of a block the clipboard owns");
         return memory;
     }
     if (block->second.locks != 0) {
-        clipboard_misuse.push_back("GlobalFree of a locked block");
+        clipboard_misuse.emplace_back("GlobalFree of a locked block");
     }
     global_blocks.erase(block);
     return 0;

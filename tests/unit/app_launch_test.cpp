@@ -255,12 +255,13 @@ TEST_F(OpenAppTest, WindowSearchSkipsToolInvisibleAndUntitledWindowsAndPrefersEa
 }
 
 TEST_F(OpenAppTest, TitleIsReadWith511UnitsAndAHalfPairBecomesReplacement) {
-    std::u16string title(510, u'a');
-    title += u"\U0001F600";  // the pair straddles the buffer's end
+    std::u16string title(512, u'a');
+    title[510] = 0xD83D;  // U+1F600, whose pair straddles the buffer's end
+    title[511] = 0xDE00;
     sim::SimAppWindow window = app_window("");
     window.title = title;
     const Handle handle = desktop->add_app_window(window);
-    EXPECT_EQ(win_window_title(handle), std::string(510, 'a') + "\uFFFD");
+    EXPECT_EQ(win_window_title(handle), std::string(510, 'a').append("\uFFFD"));
 }
 
 // --- launch ---------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cua_actions/dispatch.h"
+#include "support/sim_desktop.h"
+
 namespace cua_entry {
 namespace {
 
@@ -173,6 +176,27 @@ TEST(StdinReader, MessagesLongerThanTheBufferArriveWhole) {
     broken.messages = {request};
     broken.fails_at_end = true;
     EXPECT_EQ(read_to_end(broken.reader()), std::nullopt);
+}
+
+// From request text to result line through the real dispatcher: the integer -0 is 0 wherever a
+// float is needed, while a float -0.0 keeps its sign, and the mapping's floats come out shortest.
+TEST(Intake, MinusZeroAndShortestFloatsFromRequestToResultLine) {
+    const IntakeCase cases[] = {
+        {R"({"action":"move","params":{"position":[-0,0.5]}})", R"("normalized":[0.0,0.5])"},
+        {R"({"action":"move","params":{"position":[-0.0,0.5]}})", R"("normalized":[-0.0,0.5])"},
+        {R"({"action":"move","params":{"position":[0.5,0.5],"_screen":{"sourceWidth":-0}}})",
+         R"("sourceScreen":[1920.0,1080.0])"},
+        {R"({"action":"move","params":{"position":[0.4959708893842458,0.5],)"
+         R"("_screen":{"sourceWidth":2722.270532675401}}})",
+         R"("normalized":[0.4959708893842458,0.5],"origin":[0,0],"physical":[1350,540],)"
+         R"("screen":[1920,1080],"sourceScreen":[2722.270532675401,1080.0]})"},
+    };
+    for (const IntakeCase& c : cases) {
+        sim::ScopedSimDesktop desktop;
+        const IntakeOutcome outcome = handle_request(c.input, cua_actions::dispatch);
+        EXPECT_EQ(outcome.exit_status, 0);
+        EXPECT_NE(outcome.line.find(c.line), std::string::npos) << outcome.line;
+    }
 }
 
 }  // namespace

@@ -136,6 +136,12 @@ TEST(JsonReaderValues, NumbersKeepTheirKind) {
     const auto min = read_ok("-9223372036854775808");
     EXPECT_TRUE(min.is_number_integer() && !min.is_number_unsigned());
     EXPECT_EQ(min.get<std::int64_t>(), std::numeric_limits<std::int64_t>::min());
+    // The integer -0 is the integer 0, signed as every negative literal is: a sign that stuck
+    // would show as -0.0 once the value is used as a float.
+    const auto minus_zero = read_ok("-0");
+    EXPECT_TRUE(minus_zero.is_number_integer() && !minus_zero.is_number_unsigned());
+    EXPECT_EQ(minus_zero.get<std::int64_t>(), 0);
+    EXPECT_FALSE(std::signbit(minus_zero.get<double>()));
 
     struct FloatCase {
         std::string text;
@@ -145,7 +151,8 @@ TEST(JsonReaderValues, NumbersKeepTheirKind) {
              {"18446744073709551616", 18446744073709551616.0},
              {"-9223372036854775809", -9223372036854775808.0},
              {"1.5", 1.5},
-             {"-0", -0.0},
+             {"-0.0", -0.0},
+             {"-0e0", -0.0},
              {"1E2", 100.0},
              {"9007199254740993.0", 9007199254740992.0},  // ties round to even
              {"4.9e-324", std::numeric_limits<double>::denorm_min()},
@@ -197,8 +204,11 @@ TEST(JsonReaderRobustness, AgreesWithReferenceOnMutatedInputs) {
             return std::to_string(pick(100000)) + (pick(2) ? ".25" : "e-7");
         std::string s(1, kind == 2 ? '[' : '{');
         for (int i = pick(4); i > 0; --i) {
-            if (kind == 3)
-                s += "\"" + std::to_string(pick(3)) + "\" :";
+            if (kind == 3) {
+                s += '"';
+                s += std::to_string(pick(3));
+                s += "\" :";
+            }
             s += gen(depth + 1) + (i > 1 ? " , " : "");
         }
         return s + (kind == 2 ? ']' : '}');

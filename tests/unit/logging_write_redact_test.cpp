@@ -11,6 +11,7 @@
 #include "logging/config_time.h"
 #include "support/log_sandbox.h"
 #include "text/json_output.h"
+#include "text/text.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -290,7 +291,7 @@ TEST_F(LogFilesTest, PruneLeavesThreeFilesAndANewTargetAlone) {
 TEST_F(LogFilesTest, PruneIgnoresDirectoriesAndDoesNothingWhenListingFails) {
     fs::create_directories(dir() / "UTC+0800_2024-03-05-07-09Z.log");
     for (int i = 1; i <= 5; ++i) {
-        make("2024-01-01-00-0" + std::to_string(i) + ".log", 1, 60 - i);
+        make(text::concat({"2024-01-01-00-0", std::to_string(i), ".log"}), 1, 60 - i);
     }
     sandbox.files.fail_list = true;
     prune_log_files(dir(), dir() / "x.log");

@@ -3,10 +3,14 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -346,6 +350,178 @@ TEST(TextJsonDump, FollowsTheOutputRules) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(text::json_dump(c.value), c.out);
+    }
+}
+
+TEST(TextJsonDump, WritesDoublesInTheirShortestForm) {
+    struct Case {
+        double value;
+        const char* out;
+    } const cases[] = {
+        {0.1 + 0.2, "0.30000000000000004"},
+        {2722.270532675401, "2722.270532675401"},    // 17 digits with a longer algorithm
+        {0.4959708893842458, "0.4959708893842458"},  // the same, in 0..1
+        {5e-324, "5e-324"},                          // smallest subnormal
+        {2.2250738585072014e-308, "2.2250738585072014e-308"},
+        {1.7976931348623157e308, "1.7976931348623157e+308"},
+        {1e-7, "1e-07"},
+        {1e21, "1e+21"},
+        {1e23, "1e+23"},  // 1e23 is not exactly representable: the nearest double reads back
+        {9007199254740993.0, "9.007199254740992e+15"},  // 2^53: ties round to even
+        {1920.0, "1920.0"},
+        {0.0, "0.0"},
+        {-0.0, "-0.0"},
+        {0.0001, "0.0001"},  // last plain small value
+        {0.00001, "1e-05"},  // first exponent small value
+        {0.000123, "0.000123"},
+        {999999999999999.0, "999999999999999.0"},  // last plain whole value
+        {1e15, "1e+15"},                           // first exponent large value
+        {123456789012345.67, "123456789012345.67"},
+        {1234567890123456.7, "1.2345678901234568e+15"},
+        {-1.5e-10, "-1.5e-10"},
+        {1e100, "1e+100"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(text::json_dump(nlohmann::json(c.value)), c.out);
+    }
+}
+
+// Significant digits of a JSON number: leading and trailing zeros of the mantissa are layout
+// (shortest digits never end in zero), so "1920.0" has 3 and "0.00012" has 2.
+int significant_digits(std::string_view number) {
+    std::string digits;
+    for (const char c : number.substr(0, number.find('e'))) {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        }
+    }
+    const auto first = digits.find_first_not_of('0');
+    if (first == std::string::npos) {
+        return 1;
+    }
+    return static_cast<int>(digits.find_last_not_of('0') - first + 1);
+}
+
+bool reads_back_exactly(std::string_view text, double value) {
+    double read = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), read);
+    return ec == std::errc() && end == text.data() + text.size() &&
+           std::bit_cast<std::uint64_t>(read) == std::bit_cast<std::uint64_t>(value);
+}
+
+// The same characters except for the digits: plain or exponent notation chosen alike.
+bool same_layout(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const bool digit = a[i] >= '0' && a[i] <= '9';
+        if (digit != (b[i] >= '0' && b[i] <= '9') || (!digit && a[i] != b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Random doubles, half as raw bit patterns (every exponent), half of the sizes pixel scales and
+// fractions have. Each must read back bit for bit, no correctly rounded form with one digit
+// fewer may read back, and the layout must be nlohmann's wherever its digits are as many (the
+// last digit may still differ: of two equally short forms, the one nearer the value wins).
+TEST(TextJsonDump, RandomDoublesAreShortestAndReadBackExactly) {
+    std::mt19937_64 rng(1106);
+    std::uniform_real_distribution<double> ordinary(0.0, 10000.0);
+    std::uniform_int_distribution<int> scale(-12, 12);
+    int longer_in_nlohmann = 0;
+    for (int i = 0; i < 1'000'000; ++i) {
+        double value = i % 2 == 0 ? std::bit_cast<double>(rng())
+                                  : std::ldexp(ordinary(rng), scale(rng)) * (i % 4 == 1 ? 1 : -1);
+        if (!std::isfinite(value)) {
+            continue;
+        }
+        const std::string out = text::json_dump(nlohmann::json(value));
+        ASSERT_TRUE(reads_back_exactly(out, value)) << out;
+
+        const int digits = significant_digits(out);
+        if (digits > 1) {
+            char shorter[40];
+            const auto end = std::to_chars(shorter, shorter + sizeof shorter, value,
+                                           std::chars_format::scientific, digits - 2)
+                                 .ptr;
+            ASSERT_FALSE(reads_back_exactly(std::string_view(shorter, end - shorter), value))
+                << out << " is not the shortest: " << std::string_view(shorter, end - shorter);
+        }
+        const std::string reference = nlohmann::json(value).dump();
+        if (significant_digits(reference) == digits) {
+            ASSERT_TRUE(same_layout(out, reference)) << out << " vs " << reference;
+        } else {
+            ASSERT_GT(significant_digits(reference), digits) << reference << " vs " << out;
+            ++longer_in_nlohmann;
+        }
+    }
+    // Some of these values exist, so the comparison above did meet them.
+    EXPECT_GT(longer_in_nlohmann, 0);
+}
+
+// Everything but floats is written exactly as nlohmann writes it, including the replacement of
+// invalid UTF-8 in strings and keys.
+TEST(TextJsonDump, AgreesWithNlohmannOnEverythingButFloats) {
+    std::mt19937 rng(1207);
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    const std::string pieces[] = {"a",
+                                  "\"",
+                                  "\\",
+                                  "\x01",
+                                  "\x1f",
+                                  "\x7f",
+                                  "\xc3\xa9",
+                                  "\xe2\x82",
+                                  "\xf0\x9f\x98\x80",
+                                  "\xed\xa0\x80",
+                                  "\xff",
+                                  "\x80",
+                                  "\xc0\xaf",
+                                  "\xf4\x90\x80\x80",
+                                  "\n",
+                                  "/"};
+    auto random_string = [&] {
+        std::string s;
+        for (unsigned n = pick(8); n > 0; --n) {
+            s += pieces[pick(std::size(pieces))];
+        }
+        return s;
+    };
+    std::function<nlohmann::json(int)> random_value = [&](int depth) -> nlohmann::json {
+        switch (pick(depth > 3 ? 5 : 7)) {
+            case 0:
+                return nullptr;
+            case 1:
+                return pick(2) == 0;
+            case 2:
+                return static_cast<std::int64_t>(rng()) - (std::int64_t{1} << 31) * pick(3);
+            case 3:
+                return (std::uint64_t{rng()} << 32) | rng();
+            case 4:
+                return random_string();
+            case 5: {
+                nlohmann::json array = nlohmann::json::array();
+                for (unsigned n = pick(4); n > 0; --n) {
+                    array.push_back(random_value(depth + 1));
+                }
+                return array;
+            }
+            default: {
+                nlohmann::json object = nlohmann::json::object();
+                for (unsigned n = pick(4); n > 0; --n) {
+                    object[random_string()] = random_value(depth + 1);
+                }
+                return object;
+            }
+        }
+    };
+    for (int i = 0; i < 5000; ++i) {
+        const nlohmann::json value = random_value(0);
+        ASSERT_EQ(text::json_dump(value),
+                  value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "cua_actions/windows/dispatcher.h"
 #include "cua_actions/windows/typing_pointer.h"
 #include "support/sim_desktop.h"
+#include "text/text.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -123,8 +124,9 @@ TEST(TypePreview, FirstThirtyCharactersEscaped) {
         {"it's", "\"it's\""},
         {"\xEE\x80\x80", "\"\\u{e000}\""},  // private use
         {"\xFF", "\"\xEF\xBF\xBD\""},       // invalid byte shown as U+FFFD
-        {std::string(31, 'x'), "\"" + std::string(30, 'x') + "\""},
-        {std::string(29, 'x') + "\xC3\xA9\xC3\xA9", "\"" + std::string(29, 'x') + "\xC3\xA9\""},
+        {std::string(31, 'x'), text::concat({"\"", std::string(30, 'x'), "\""})},
+        {std::string(29, 'x').append("\xC3\xA9\xC3\xA9"),
+         text::concat({"\"", std::string(29, 'x'), "\xC3\xA9\""})},
     };
     for (const auto& [input, preview] : cases) {
         EXPECT_EQ(type_preview(input), preview) << input;
@@ -312,15 +314,37 @@ TEST_F(TypingTest, SnapshotOfAnEmptyClipboardLeavesItEmpty) {
     EXPECT_TRUE(desktop->clipboard.empty());
 }
 
-TEST_F(TypingTest, HugeTextGoesThroughTheClipboard) {
-    const std::string text(10 * 1024 * 1024, 'a');
-    desktop->clipboard_fail.open.calls = {0};
+// No length limit but memory: a text past 2^18 UTF-16 units is still one batch of key events,
+// with nothing on standard error but the preview, and the clipboard is never needed, so another
+// program holding it open changes nothing.
+TEST_F(TypingTest, HugeTextIsOneBatchEvenWhileTheClipboardIsHeld) {
+    const std::string text = std::string(262'143, 'a') + "\xF0\x9F\x98\x80";  // 262,145 units
+    desktop->clipboard_fail.open.always = true;
     EXPECT_EQ(dispatch("type", Json{{"text", text}}), (Json{{"ok", true}}));
-    EXPECT_EQ(desktop->stderr_lines.at(0), "[CUA-type-win] text=\"" + std::string(30, 'a') + "\"");
-    EXPECT_EQ(desktop->stderr_lines.at(1),
-              "[CUA-type-win] text too long for unicode SendInput, using clipboard paste fallback");
-    EXPECT_EQ(desktop->clipboard_contents().at(0).second.size(), (text.size() + 1) * 2);
-    EXPECT_EQ(desktop->inputs().size(), 4u);
+    EXPECT_EQ(desktop->stderr_lines,
+              std::vector<std::string>{"[CUA-type-win] text=\"" + std::string(30, 'a') + "\""});
+    EXPECT_EQ(desktop->send_input_calls, 1u);
+    EXPECT_EQ(desktop->clipboard_opens, 0u);
+    const std::vector<InputRecord> inputs = desktop->inputs();
+    ASSERT_EQ(inputs.size(), 524'290u);
+    const std::u16string units = text::utf8_to_utf16(text);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const std::uint32_t flags =
+            i % 2 == 0 ? kKeyEventUnicode : kKeyEventUnicode | kKeyEventKeyUp;
+        ASSERT_EQ(inputs[i], InputRecord::key_event(0, units[i / 2], flags)) << i;
+    }
+    EXPECT_EQ(desktop->now_ms(), 60u);
+}
+
+// An event list that cannot be allocated takes the paste fallback, announced like refused input.
+TEST_F(TypingTest, EventListThatCannotBeAllocatedFallsBackToPasting) {
+    desktop->clipboard_fail.open.calls = {0};  // no snapshot, so nothing is written back
+    const std::u16string_view impossible(u"abc", std::size_t{1} << 60);
+    EXPECT_EQ(unicode_typing_events(impossible), std::nullopt);
+    EXPECT_EQ(type_as_unicode_events("abc", impossible), (Json{{"ok", true}}));
+    EXPECT_EQ(desktop->stderr_lines, std::vector<std::string>{kRefused});
+    EXPECT_EQ(desktop->clipboard_contents().at(0), (std::pair{kCfUnicodeText, bytes_of(u"abc")}));
+    EXPECT_EQ(desktop->inputs().size(), 4u);  // the paste keystroke only
 }
 
 }  // namespace

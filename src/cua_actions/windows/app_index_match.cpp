@@ -40,9 +40,9 @@ std::optional<WinAppEntry> win_resolve_app(std::string_view query,
             continue;  // the query itself has just missed
         }
         if (const WinAppEntry* found = win_match_index(alias, index)) {
-            platform().write_stderr_line(std::string(kOpenAppTag) + " alias resolved '" +
-                                         std::string(query) + "' via '" + std::string(alias) +
-                                         "' -> '" + found->name + "'");
+            platform().write_stderr_line(
+                text::concat({kOpenAppTag, " alias resolved '", query, "' via '", alias, "' -> '",
+                              found->name, "'"}));
             return *found;
         }
     }

@@ -35,7 +35,9 @@ void append_quoted(std::u16string& line, std::u16string_view argument) {
 std::u16string quote_command_line(const std::string& program,
                                   const std::vector<std::string>& arguments) {
     // The program name is read up to the next quote, without escapes.
-    std::u16string line = u"\"" + text::utf8_to_utf16(program) + u"\"";
+    std::u16string line = u"\"";
+    line += text::utf8_to_utf16(program);
+    line += u'"';
     for (const std::string& argument : arguments) {
         line.push_back(u' ');
         append_quoted(line, text::utf8_to_utf16(argument));

@@ -129,9 +129,9 @@ void ensure_dpi_awareness() {
     if (!os.set_process_dpi_aware()) {
         const std::uint32_t code = os.get_last_error();
         if (code != 0) {
-            os.write_stderr_line(
-                std::string(kDisplayTag) +
-                "SetProcessDPIAware failed or was already fixed: " + std::to_string(code));
+            os.write_stderr_line(text::concat(
+                {kDisplayTag,
+                 "SetProcessDPIAware failed or was already fixed: ", std::to_string(code)}));
         }
     }
     g_dpi_done.store(true, std::memory_order_release);
@@ -253,16 +253,15 @@ DisplayInfo selected_display(const Json& params) {
             }
         }
         if (best != nullptr) {
-            os.write_stderr_line(std::string(kDisplayTag) + "fuzzy matched display_id=" + id +
-                                 " -> " + std::to_string(best->x) + "," + std::to_string(best->y) +
-                                 "," + std::to_string(best->width) + "x" +
-                                 std::to_string(best->height) +
-                                 " score=" + std::to_string(best_score));
+            os.write_stderr_line(text::concat(
+                {kDisplayTag, "fuzzy matched display_id=", id, " -> ", std::to_string(best->x), ",",
+                 std::to_string(best->y), ",", std::to_string(best->width), "x",
+                 std::to_string(best->height), " score=", std::to_string(best_score)}));
             return *best;
         }
     } else {
-        os.write_stderr_line(std::string(kDisplayTag) +
-                             "display_id not found, fallback to primary display: " + id);
+        os.write_stderr_line(
+            text::concat({kDisplayTag, "display_id not found, fallback to primary display: ", id}));
     }
     return default_display(displays);
 }

@@ -1,9 +1,10 @@
 // The "type" action: Unicode key events, or the clipboard paste fallback when
-// an input method is open or the events are refused.
+// an input method is open, the events are refused or their list cannot be built.
 #include <unicode/uchar.h>
 #include <unicode/utf16.h>
 
 #include <cstdio>
+#include <new>
 
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/typing_pointer.h"
@@ -16,16 +17,11 @@ constexpr std::size_t kPreviewChars = 30;
 constexpr std::uint32_t kTypeSettleMs = 60;
 // A hung target must not hang the action on the input-method question.
 constexpr std::uint32_t kImeQueryTimeoutMs = 200;
-// Above this the event array alone would take hundreds of megabytes; such a
-// text goes through the clipboard, which needs two bytes per unit.
-constexpr std::size_t kMaxDirectTypingUnits = std::size_t{1} << 18;
 
 constexpr const char* kImeOpenLine =
     "[CUA-type-win] IME appears open for foreground window, using clipboard paste fallback";
 constexpr const char* kSendInputFailedLine =
     "[CUA-type-win] unicode SendInput failed, fallback to clipboard paste path";
-constexpr const char* kTooLongLine =
-    "[CUA-type-win] text too long for unicode SendInput, using clipboard paste fallback";
 
 // ImmGetContext -> ImmReleaseContext.
 class ScopedImeContext {
@@ -139,14 +135,33 @@ std::string type_preview(std::string_view text) {
     return preview;
 }
 
-std::vector<InputRecord> unicode_typing_events(std::u16string_view units) {
+std::optional<std::vector<InputRecord>> unicode_typing_events(std::u16string_view units) {
     std::vector<InputRecord> events;
-    events.reserve(units.size() * 2);
+    if (units.size() > events.max_size() / 2) {
+        return std::nullopt;
+    }
+    try {
+        events.reserve(units.size() * 2);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    }
     for (const char16_t unit : units) {
         events.push_back(InputRecord::key_event(0, unit, kKeyEventUnicode));
         events.push_back(InputRecord::key_event(0, unit, kKeyEventUnicode | kKeyEventKeyUp));
     }
     return events;
+}
+
+ActionResult type_as_unicode_events(std::string_view text, std::u16string_view units) {
+    Platform& os = platform();
+    const std::optional<std::vector<InputRecord>> events = unicode_typing_events(units);
+    // Accepted events are not taken back: part of the text may arrive twice.
+    if (!events || os.send_input(*events) != events->size()) {
+        os.write_stderr_line(kSendInputFailedLine);
+        return paste_text_via_clipboard(text);
+    }
+    os.sleep_ms(kTypeSettleMs);
+    return ok_result();
 }
 
 ActionResult handle_type(const Json& params) {
@@ -161,21 +176,12 @@ ActionResult handle_type(const Json& params) {
         os.write_stderr_line(kImeOpenLine);
         return paste_text_via_clipboard(*text);
     }
-    if (!text->empty()) {
-        const std::u16string units = text::utf8_to_utf16(*text);
-        if (units.size() > kMaxDirectTypingUnits) {
-            os.write_stderr_line(kTooLongLine);
-            return paste_text_via_clipboard(*text);
-        }
-        const std::vector<InputRecord> events = unicode_typing_events(units);
-        if (os.send_input(events) != events.size()) {
-            // Accepted events are not taken back: part of the text may arrive twice.
-            os.write_stderr_line(kSendInputFailedLine);
-            return paste_text_via_clipboard(*text);
-        }
+    if (text->empty()) {
+        os.sleep_ms(kTypeSettleMs);
+        return ok_result();
     }
-    os.sleep_ms(kTypeSettleMs);
-    return ok_result();
+    // Every length goes out in one SendInput: two events per UTF-16 unit is all it costs.
+    return type_as_unicode_events(*text, text::utf8_to_utf16(*text));
 }
 
 }  // namespace cua_actions::windows

@@ -51,8 +51,12 @@ ActionResult handle_press_combination(const Json& params);
 
 // The quoted, escaped preview of the first 30 characters of a text.
 std::string type_preview(std::string_view text);
-// Press and release of every UTF-16 unit, in text order.
-std::vector<InputRecord> unicode_typing_events(std::u16string_view units);
+// Press and release of every UTF-16 unit, in text order; nothing when memory for the list
+// cannot be had.
+std::optional<std::vector<InputRecord>> unicode_typing_events(std::u16string_view units);
+// `units` (the UTF-16 form of `text`) as one SendInput of Unicode events, then the settle
+// wait; the clipboard paste of `text` when the events cannot be built or are not all accepted.
+ActionResult type_as_unicode_events(std::string_view text, std::u16string_view units);
 
 // One saved clipboard format: its identifier and the bytes of its block.
 struct ClipboardFormatSnapshot {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <limits>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -77,7 +79,17 @@ std::optional<Point> Win32Platform::get_cursor_pos() {
 }
 
 std::uint32_t Win32Platform::send_input(std::span<const InputRecord> records) {
-    std::vector<INPUT> inputs(records.size());
+    // Too many records for one call, or no memory for their INPUT copies: nothing is sent, which
+    // the caller sees as refused input.
+    if (records.size() > std::numeric_limits<UINT>::max()) {
+        return 0;
+    }
+    std::vector<INPUT> inputs;
+    try {
+        inputs.resize(records.size());
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
     for (std::size_t i = 0; i < records.size(); ++i) {
         const InputRecord& record = records[i];
         INPUT& input = inputs[i];

@@ -7,6 +7,8 @@
 //   zelto-probe.exe windows                           print visible top-level windows
 //   zelto-probe.exe watch <class> <seconds>           print "ready", then the first
 //       visible window of that class as soon as it appears (status 1: none came)
+//   zelto-probe.exe hold-clipboard <seconds>           keep the clipboard open, as a
+//       clipboard manager may; prints "ready" once it is open (status 1: it was not)
 //
 // Log lines are flushed at once so a test can read them while the window lives.
 
@@ -233,6 +235,17 @@ int watch_for_window(const std::wstring& class_name, int seconds) {
     return 1;
 }
 
+int hold_clipboard(int seconds) {
+    if (!OpenClipboard(nullptr)) {
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    CloseClipboard();
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -249,6 +262,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"watch" && argc >= 4) {
         return watch_for_window(argv[2], _wtoi(argv[3]));
+    }
+    if (mode == L"hold-clipboard" && argc >= 3) {
+        return hold_clipboard(_wtoi(argv[2]));
     }
     if (mode == L"windows") {
         EnumWindows(print_window, 0);
