@@ -55,8 +55,8 @@ ExecutorRun run_executor(const std::string& program, const std::string& request_
             if (!output.ok) {
                 return failed("could not read the executor's result: " + output.error);
             }
-            return ExecutorRun{ExecutorRun::Outcome::finished, status.exit_code, output.out,
-                               output.err, {}};
+            return ExecutorRun{
+                ExecutorRun::Outcome::finished, status.exit_code, output.out, output.err, {}};
         }
         if (os.monotonic_now() - started >= time_limit) {
             end_job(child.get());

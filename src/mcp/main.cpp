@@ -58,15 +58,16 @@ int main() {
         executor = own_folder_executor();
     }
     mcp::StdoutSink out;
-    mcp::Server server(out,
-                       [&executor](const mcp::Tool& tool, const std::string& request_line,
-                                   const std::atomic<bool>& cancelled) {
-                           mcp::ExecutorRun run = mcp::run_executor(
-                               executor, request_line, tool.time_limit, cancelled);
-                           forward_diagnostics(run.diagnostics);
-                           return run;
-                       },
-                       ZELTO_VERSION);
+    mcp::Server server(
+        out,
+        [&executor](const mcp::Tool& tool, const std::string& request_line,
+                    const std::atomic<bool>& cancelled) {
+            mcp::ExecutorRun run =
+                mcp::run_executor(executor, request_line, tool.time_limit, cancelled);
+            forward_diagnostics(run.diagnostics);
+            return run;
+        },
+        ZELTO_VERSION);
     mcp::serve_standard_input(server);
     return 0;
 }

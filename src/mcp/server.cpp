@@ -101,12 +101,14 @@ void Server::queue_call(const Incoming& message) {
     }
     const auto name = params.find("name");
     if (name == params.end() || !name->is_string()) {
-        send(error_message(message.id, kInvalidParams, "Invalid params: \"name\" must be a string"));
+        send(
+            error_message(message.id, kInvalidParams, "Invalid params: \"name\" must be a string"));
         return;
     }
     const Tool* tool = find_tool(name->get<std::string>());
     if (tool == nullptr) {
-        send(error_message(message.id, kInvalidParams, "Unknown tool: " + name->get<std::string>()));
+        send(
+            error_message(message.id, kInvalidParams, "Unknown tool: " + name->get<std::string>()));
         return;
     }
     const auto arguments = params.find("arguments");

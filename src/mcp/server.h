@@ -33,7 +33,7 @@ using CallRunner = std::function<ExecutorRun(const Tool& tool, const std::string
 
 // Protocol versions this server speaks, newest first.
 inline constexpr std::string_view kProtocolVersions[] = {"2025-11-25", "2025-06-18", "2025-03-26",
-                                                          "2024-11-05"};
+                                                         "2024-11-05"};
 
 // The client's version when we speak it, else our newest.
 [[nodiscard]] std::string_view negotiate_protocol_version(const Json& initialize_params);

@@ -126,11 +126,12 @@ Json screenshot_result(const Json& data) {
     if (image.starts_with(kImagePrefix)) {
         image.erase(0, kImagePrefix.size());
     }
-    return Json{{"content", Json::array({Json{{"type", "image"},
-                                               {"data", std::move(image)},
-                                               {"mimeType", "image/png"}},
-                                          text_item(text::json_dump(geometry))})},
-                {"structuredContent", geometry}};
+    return Json{
+        {"content",
+         Json::array(
+             {Json{{"type", "image"}, {"data", std::move(image)}, {"mimeType", "image/png"}},
+              text_item(text::json_dump(geometry))})},
+        {"structuredContent", geometry}};
 }
 
 // The executor's result line: its first line, read as JSON.
@@ -195,8 +196,7 @@ Json call_tool_result(const Tool& tool, const ExecutorRun& run) {
         case ExecutorRun::Outcome::timed_out:
         case ExecutorRun::Outcome::cancelled:
             return error_result("zelto-cua did not finish within " +
-                                std::to_string(tool.time_limit.count()) +
-                                " seconds and was ended");
+                                std::to_string(tool.time_limit.count()) + " seconds and was ended");
         case ExecutorRun::Outcome::finished:
             break;
     }

@@ -256,8 +256,8 @@ class PipeWriter {
         std::size_t offset = 0;
         while (offset < bytes_.size()) {
             DWORD written = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes_.size() - offset,
-                                                                         kPipeBufferBytes));
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(bytes_.size() - offset, kPipeBufferBytes));
             if (!::WriteFile(write_end_.get(), bytes_.data() + offset, chunk, &written, nullptr) ||
                 written == 0) {
                 break;
@@ -276,7 +276,7 @@ class PipeWriter {
 struct Win32Child {
     PipeReader out;
     PipeReader err;
-    PipeWriter in;  // used only when the launch supplies the child's input
+    PipeWriter in;     // used only when the launch supplies the child's input
     UniqueHandle job;  // empty when the system refused the assignment
     UniqueHandle process;
 };

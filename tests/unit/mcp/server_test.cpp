@@ -81,15 +81,16 @@ class ScriptedRunner {
 
 std::string call(int id, const char* tool, const char* arguments = "{}") {
     return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-           R"(,"method":"tools/call","params":{"name":")" + tool + R"(","arguments":)" +
-           arguments + "}}";
+           R"(,"method":"tools/call","params":{"name":")" + tool + R"(","arguments":)" + arguments +
+           "}}";
 }
 
 Json ok_call_result(int id) {
-    return Json{{"jsonrpc", "2.0"},
-                {"id", id},
-                {"result", Json{{"content", Json::array({Json{{"type", "text"},
-                                                              {"text", "{\"ok\":true}"}}})}}}};
+    return Json{
+        {"jsonrpc", "2.0"},
+        {"id", id},
+        {"result",
+         Json{{"content", Json::array({Json{{"type", "text"}, {"text", "{\"ok\":true}"}}})}}}};
 }
 
 class ServerTest : public ::testing::Test {
@@ -172,7 +173,8 @@ TEST_F(ServerTest, RefusesCallsThatCannotBeRun) {
 TEST_F(ServerTest, RunsCallsOneAtATimeInArrivalOrderAndAnswersPingsMeanwhile) {
     server.handle_line(call(1, "move", R"({"position":[500,500]})"));
     server.handle_line(call(2, "press", R"({"key":"a"})"));
-    server.handle_line(R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"check_permissions"}})");
+    server.handle_line(
+        R"({"jsonrpc":"2.0","id":3,"method":"tools/call","params":{"name":"check_permissions"}})");
     EXPECT_EQ(runner.wait_started(1).size(), 1u);
     server.handle_line(R"({"jsonrpc":"2.0","id":"p","method":"ping"})");
     EXPECT_EQ(sink.wait_for(1)[0]["id"], "p") << "a ping is answered while a call runs";

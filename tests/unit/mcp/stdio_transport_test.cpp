@@ -14,11 +14,11 @@ TEST(LineSplitter, CutsAtLineFeedsWhereverTheChunksEnd) {
     };
     const Case cases[] = {
         {{"a\nb\n"}, {"a", "b"}},
-        {{"a", "b\n", "c"}, {"ab", "c"}},          // the last line needs no line feed
+        {{"a", "b\n", "c"}, {"ab", "c"}},            // the last line needs no line feed
         {{"a\r\n", "\r\n", "b\r"}, {"a", "", "b"}},  // CR LF ends a line too
-        {{"x\r", "\ny"}, {"x", "y"}},              // CR and LF in separate chunks
-        {{"\xc3", "\xa9\n"}, {"\xc3\xa9"}},        // a character split across chunks
-        {{"in \"a\rb\" q\n"}, {"in \"a\rb\" q"}},  // only a CR before the LF is removed
+        {{"x\r", "\ny"}, {"x", "y"}},                // CR and LF in separate chunks
+        {{"\xc3", "\xa9\n"}, {"\xc3\xa9"}},          // a character split across chunks
+        {{"in \"a\rb\" q\n"}, {"in \"a\rb\" q"}},    // only a CR before the LF is removed
         {{""}, {}},
     };
     for (const Case& c : cases) {

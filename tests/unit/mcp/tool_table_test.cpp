@@ -50,7 +50,8 @@ TEST(ToolTable, MapsEachExecutorOutcomeToACallResult) {
     move_expected["structuredContent"] = mapping;
     Json secure_expected = error_text(secure);
     secure_expected["structuredContent"] = Json{{"code", "windows_secure_desktop_blocked"}};
-    Json focus_expected = error_text("Application 'notepad' opened but did not receive foreground focus");
+    Json focus_expected =
+        error_text("Application 'notepad' opened but did not receive foreground focus");
     focus_expected["structuredContent"] = not_focused;
 
     struct Case {
@@ -60,26 +61,38 @@ TEST(ToolTable, MapsEachExecutorOutcomeToACallResult) {
         Json expected;
     };
     const Case cases[] = {
-        {"data", "move", finished(R"({"data":)" + mapping_text + R"(,"ok":true})" "\n"),
+        {"data", "move",
+         finished(R"({"data":)" + mapping_text +
+                  R"(,"ok":true})"
+                  "\n"),
          move_expected},
         {"no data", "press", finished("{\"ok\":true}\n"), text_only("{\"ok\":true}")},
-        {"failure", "press", finished(R"({"error":"Unknown key: nosuchkey","ok":false})" "\n"),
+        {"failure", "press",
+         finished(R"({"error":"Unknown key: nosuchkey","ok":false})"
+                  "\n"),
          error_text("Unknown key: nosuchkey")},
         {"failure with data", "screenshot",
          finished(R"({"data":{"code":"windows_secure_desktop_blocked"},"error":")" +
-                  std::string(secure) + R"(","ok":false})" "\n"),
+                  std::string(secure) +
+                  R"(","ok":false})"
+                  "\n"),
          secure_expected},
         {"not focused", "open_app",
-         finished(R"({"data":)" + not_focused.dump() +
-                  R"(,"error":"Application 'notepad' opened but did not receive foreground focus","ok":false})"),
+         finished(
+             R"({"data":)" + not_focused.dump() +
+             R"(,"error":"Application 'notepad' opened but did not receive foreground focus","ok":false})"),
          focus_expected},
         {"intake failure", "type",
-         finished(R"({"error":"Invalid request JSON: expected value at line 1 column 1","ok":false})" "\n", 1),
+         finished(
+             R"({"error":"Invalid request JSON: expected value at line 1 column 1","ok":false})"
+             "\n",
+             1),
          error_text("Invalid request JSON: expected value at line 1 column 1")},
         // The line is what counts, even if something else followed it.
         {"second line ignored", "press", finished("{\"ok\":true}\nnoise\n"),
          text_only("{\"ok\":true}")},
-        {"no line", "move", finished("", 3), error_text("zelto-cua gave no result (exit status 3)")},
+        {"no line", "move", finished("", 3),
+         error_text("zelto-cua gave no result (exit status 3)")},
         {"not a result", "move", finished("[1]\n"),
          error_text("zelto-cua gave no result (exit status 0)")},
         {"ok missing", "move", finished("{\"data\":{}}\n"),
@@ -105,8 +118,9 @@ TEST(ToolTable, ScreenshotComesBackAsAnImageThenItsGeometry) {
         R"({"display_id":"0,0,1920,1080","height":1080,"scaleFactor":1,"sourceHeight":1080,)"
         R"("sourceWidth":1920,"width":1920})");
     const Json expected{
-        {"content", Json::array({Json{{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}},
-                                 Json{{"type", "text"}, {"text", geometry.dump()}}})},
+        {"content",
+         Json::array({Json{{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}},
+                      Json{{"type", "text"}, {"text", geometry.dump()}}})},
         {"structuredContent", geometry}};
     EXPECT_EQ(call_tool_result(tool("screenshot"), run), expected);
 }
