@@ -47,7 +47,11 @@ class ScriptedRunner {
         std::unique_lock lock(mutex_);
         started_.push_back(std::string(tool.name) + " " + request_line);
         changed_.notify_all();
-        changed_.wait_for(lock, kWait, [&] { return released_ > 0 || cancelled.load(); });
+        // Polls the flag, as the real executor client does.
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (released_ == 0 && !cancelled.load() && std::chrono::steady_clock::now() < deadline) {
+            changed_.wait_for(lock, 1ms);
+        }
         if (cancelled.load()) {
             ++cancelled_runs_;
             return ExecutorRun{Outcome::cancelled, 0, {}, {}, {}};
