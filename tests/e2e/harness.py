@@ -115,7 +115,7 @@ def _action_of(data):
         if line.strip():
             try:
                 request = json.loads(line.strip())
-            except ValueError:
+            except (ValueError, RecursionError):  # the deep-nesting request, too
                 return None
             action = request.get("action") if isinstance(request, dict) else None
             return action if isinstance(action, str) else None
