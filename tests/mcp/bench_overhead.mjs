@@ -27,17 +27,24 @@ function plainRun() {
   });
 }
 
-const plain = [];
-for (let i = 0; i < RUNS; i++) plain.push(await plainRun());
-
 const client = new Client({ name: 'bench', version: '1.0.0' });
 await client.connect(new StdioClientTransport({ command: 'wine', args: [MCP_EXE], env, stderr: 'ignore' }));
-const viaMcp = [];
-for (let i = 0; i < RUNS; i++) {
+async function mcpRun() {
   const started = process.hrtime.bigint();
   const result = await client.callTool({ name: 'move', arguments: PARAMS });
-  viaMcp.push(Number(process.hrtime.bigint() - started) / 1e6);
   if (result.isError) throw new Error(JSON.stringify(result));
+  return Number(process.hrtime.bigint() - started) / 1e6;
+}
+
+// One warm-up of each, then the two interleaved, so a busy moment of the
+// machine weighs on both alike.
+await plainRun();
+await mcpRun();
+const plain = [];
+const viaMcp = [];
+for (let i = 0; i < RUNS; i++) {
+  plain.push(await plainRun());
+  viaMcp.push(await mcpRun());
 }
 await client.close();
 stopDesktopUnlessKept();
