@@ -214,8 +214,9 @@ class PipeReader {
 };
 
 // The child's input pipe: a thread writes the bytes, then closes the write end
-// (the child's end-of-file). A child that never reads cannot block us: once it
-// is gone its read end closes and the pending write fails.
+// (the child's end-of-file). A child that never reads holds the thread only
+// while it lives: once it has exited or been ended, its read end is closed and
+// the pending write fails. Release a child's handles only after that.
 class PipeWriter {
   public:
     // Creates the pipe; `read_end` receives the child's end.
