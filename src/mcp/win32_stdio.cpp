@@ -30,9 +30,15 @@ void serve_standard_input(Server& server) {
     const auto on_line = [&server](std::string_view line) { server.handle_line(line); };
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
         char buffer[64 * 1024];
-        DWORD read = 0;
-        // A failed read (the client closed its end of the pipe) is the end of input.
-        while (::ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        while (true) {
+            DWORD read = 0;
+            const bool ok = ::ReadFile(handle, buffer, sizeof(buffer), &read, nullptr) != FALSE;
+            // A message-mode pipe hands a long message over in parts.
+            const bool more = !ok && ::GetLastError() == ERROR_MORE_DATA;
+            // Any other failure (the client closed its end) is the end of input.
+            if ((!ok && !more) || read == 0) {
+                break;
+            }
             splitter.feed(std::string_view(buffer, read), on_line);
         }
     }
