@@ -17,6 +17,11 @@ APT_PACKAGES=(
   wine wine64 xvfb xdotool openbox x11-utils x11-xserver-utils
   clang-format clang libclang-rt-dev
 )
+# Node's test runner drives the MCP server with the official client SDK; keep a
+# node and npm the machine already has.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  APT_PACKAGES+=(nodejs npm)
+fi
 
 log() { printf '[bootstrap] %s\n' "$*" >&2; }
 

@@ -3,7 +3,8 @@
 #   1. host unit tests against the simulated desktop (plain and under ASan/UBSan), and a
 #      short run of every fuzz target,
 #   2. the same unit tests cross-compiled with MinGW-w64, run under Wine,
-#   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop.
+#   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop,
+#      then zelto-cua-mcp.exe driven by an MCP client (tests/mcp, Node).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -35,6 +36,8 @@ bash scripts/fuzz.sh 20
 
 echo "== tiers 2 and 3: Windows build under Wine"
 build windows-cross
+# The MCP client tests' packages, exactly as locked.
+(cd tests/mcp && npm ci --no-audit --no-fund --loglevel=error)
 # One headless desktop serves the Windows unit tests and the end-to-end tests.
 export ZELTO_DISPLAY="${ZELTO_DISPLAY:-:99}"
 export ZELTO_WINEPREFIX="$PWD/build/windows-cross/wineprefix"

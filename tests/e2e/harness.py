@@ -104,11 +104,38 @@ def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0, cwd=None
     return bytes(out), status, bytes(err)
 
 
+# Every result line of this run, for the schema check that follows the suite
+# (tests/mcp/protocol_schema.test.mjs): one JSON record per executor run.
+RESULTS_LOG = Path(os.environ.get("ZELTO_E2E_RESULTS", BUILD / "e2e-results.jsonl"))
+RESULTS_LOG.unlink(missing_ok=True)
+
+
+def _action_of(data):
+    """The request's action name as the executor reads it, or None."""
+    for line in data.decode("utf-8", "replace").split("\n"):
+        if line.strip():
+            try:
+                request = json.loads(line.strip())
+            except (ValueError, RecursionError):  # the deep-nesting request, too
+                return None
+            action = request.get("action") if isinstance(request, dict) else None
+            return action if isinstance(action, str) else None
+    return None
+
+
+def record_result(request_bytes, stdout, status):
+    record = {"action": _action_of(request_bytes), "exit_status": status,
+              "line": stdout.decode("utf-8", "replace")}
+    with open(RESULTS_LOG, "a", encoding="utf-8") as log:
+        log.write(json.dumps(record) + "\n")
+
+
 def run_action(request, env=None, timeout=60, cwd=None, exe=EXE):
     """Sends one request (str or bytes) to zelto-cua.exe (or a copy of it);
     returns its Result."""
     data = request.encode("utf-8") if isinstance(request, str) else request
     out, status, err = run_program([exe], data, env=env, timeout=timeout, cwd=cwd)
+    record_result(data, out, status)
     return Result(out, status, err)
 
 

@@ -90,6 +90,14 @@ class InputTest(unittest.TestCase):
         self.assertEqual([(m["msg"], m["vk"]) for m in keys],
                          [("keydown", 0x11), ("keydown", 0x41), ("keyup", 0x41), ("keyup", 0x11)])
 
+    def test_press_sends_the_named_key_and_refuses_an_unknown_name(self):
+        self.run_ok("press", key="enter")
+        keys = self.wait_for_count({"keydown", "keyup"}, 2)
+        self.assertEqual([(m["msg"], m["vk"]) for m in keys], [("keydown", 0x0D), ("keyup", 0x0D)])
+        result = harness.run_action(request("press", key="nosuchkey"))
+        self.assertEqual(result.stdout, b'{"error":"Unknown key: nosuchkey","ok":false}\n')
+        self.assertEqual(result.exit_status, 0)
+
     def test_indicator_overlay_exists_during_the_click_and_keeps_focus_away(self):
         watch = harness.WindowWatch("ZeltoClickIndicatorOverlay", seconds=30)
         self.run_ok("click", position=list(CLICK))

@@ -163,6 +163,7 @@ class ScreenshotOnAWideDesktop(unittest.TestCase):
 
     def run_screenshot(self):
         out, status, err = harness.run_program([harness.EXE], REQUEST.encode(), env=self.env)
+        harness.record_result(REQUEST.encode(), out, status)
         return harness.Result(out, status, err)
 
     def test_1_empty_black_screen_is_refused_as_the_secure_desktop(self):

@@ -103,12 +103,15 @@ struct MonitorInfo {
 // --- child processes: types ---------------------------------------------------
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;  // CREATE_NO_WINDOW
 
-// One child program, started with piped standard output and error. Standard
-// input, environment and working directory are this process's own.
+// One child program, started with piped standard output and error. Environment
+// and working directory are this process's own; so is standard input unless
+// `standard_input` is given.
 struct ChildProcessLaunch {
     std::string program;                 // full path, as search_path found it
     std::vector<std::string> arguments;  // after the program name; quoted by the platform
     std::uint32_t creation_flags = 0;
+    // When set, the child reads these bytes from a pipe, then end-of-file.
+    std::optional<std::string> standard_input;
 };
 
 // A started child (`child` != 0) or the platform's error text.

@@ -2,6 +2,7 @@
 // output pipes, an explicit inherited-handle list and a job object.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <map>
@@ -213,10 +214,71 @@ class PipeReader {
     std::thread thread_;  // last: joined before the handles above close
 };
 
+// The child's input pipe: a thread writes the bytes, then closes the write end
+// (the child's end-of-file). A child that never reads holds the thread only
+// while it lives: once it has exited or been ended, its read end is closed and
+// the pending write fails. Release a child's handles only after that.
+class PipeWriter {
+  public:
+    // Creates the pipe; `read_end` receives the child's end.
+    bool create(UniqueHandle& read_end, std::string& error) {
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE read = nullptr;
+        HANDLE write = nullptr;
+        if (!::CreatePipe(&read, &write, &inheritable, 0)) {
+            error = error_text("CreatePipe", ::GetLastError());
+            return false;
+        }
+        read_end = UniqueHandle(read);
+        write_end_ = UniqueHandle(write);
+        // Our end stays here, whatever else this process starts.
+        ::SetHandleInformation(write_end_.get(), HANDLE_FLAG_INHERIT, 0);
+        return true;
+    }
+
+    bool start(std::string bytes, std::string& error) {
+        bytes_ = std::move(bytes);
+        try {
+            thread_ = std::thread([this] { write_all(); });
+        } catch (const std::exception& failure) {
+            error = std::string("writer thread failed: ") + failure.what();
+            return false;
+        }
+        return true;
+    }
+
+    ~PipeWriter() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+  private:
+    void write_all() {
+        std::size_t offset = 0;
+        while (offset < bytes_.size()) {
+            DWORD written = 0;
+            const DWORD chunk =
+                static_cast<DWORD>(std::min<std::size_t>(bytes_.size() - offset, kPipeBufferBytes));
+            if (!::WriteFile(write_end_.get(), bytes_.data() + offset, chunk, &written, nullptr) ||
+                written == 0) {
+                break;
+            }
+            offset += written;
+        }
+        write_end_.reset();
+    }
+
+    UniqueHandle write_end_;
+    std::string bytes_;
+    std::thread thread_;  // last: joined before the handle above closes
+};
+
 // Everything one started child owns, in acquisition order; released in reverse.
 struct Win32Child {
     PipeReader out;
     PipeReader err;
+    PipeWriter in;     // used only when the launch supplies the child's input
     UniqueHandle job;  // empty when the system refused the assignment
     UniqueHandle process;
 };
@@ -284,10 +346,15 @@ ChildStart Win32Platform::start_child_process(const ChildProcessLaunch& launch) 
     if (!child->out.create(out_write, error) || !child->err.create(err_write, error)) {
         return ChildStart{0, error};
     }
-    // Our own input, already read to its end, as an inheritable copy for the list.
+    // The child's input: a pipe carrying the launch's bytes, or else our own
+    // input (already read to its end) as an inheritable copy for the list.
     UniqueHandle in_copy;
     const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
-    if (in != nullptr && in != INVALID_HANDLE_VALUE) {
+    if (launch.standard_input) {
+        if (!child->in.create(in_copy, error)) {
+            return ChildStart{0, error};
+        }
+    } else if (in != nullptr && in != INVALID_HANDLE_VALUE) {
         HANDLE copy = nullptr;
         if (::DuplicateHandle(::GetCurrentProcess(), in, ::GetCurrentProcess(), &copy, 0, TRUE,
                               DUPLICATE_SAME_ACCESS)) {
@@ -343,7 +410,8 @@ ChildStart Win32Platform::start_child_process(const ChildProcessLaunch& launch) 
         return ChildStart{0, error_text("ResumeThread", code)};
     }
     // Our copies of the write ends close at the end of this scope; the child's stay.
-    if (!child->out.start(error) || !child->err.start(error)) {
+    if (!child->out.start(error) || !child->err.start(error) ||
+        (launch.standard_input && !child->in.start(*launch.standard_input, error))) {
         if (child->job) {
             ::TerminateJobObject(child->job.get(), 1);
         } else {

@@ -1,0 +1,176 @@
+#include "mcp/server.h"
+
+#include "text/text.h"
+
+namespace mcp {
+
+std::string_view negotiate_protocol_version(const Json& initialize_params) {
+    if (initialize_params.is_object()) {
+        const auto requested = initialize_params.find("protocolVersion");
+        if (requested != initialize_params.end() && requested->is_string()) {
+            for (const std::string_view version : kProtocolVersions) {
+                if (*requested == version) {
+                    return version;
+                }
+            }
+        }
+    }
+    return kProtocolVersions[0];
+}
+
+Server::Server(LineSink& out, CallRunner run_call, std::string version)
+    : out_(out), run_call_(std::move(run_call)), version_(std::move(version)) {
+    worker_ = std::thread([this] { work(); });
+}
+
+Server::~Server() {
+    close();
+}
+
+void Server::close() {
+    {
+        std::lock_guard guard(queue_mutex_);
+        closing_ = true;
+    }
+    queue_changed_.notify_all();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void Server::send(const std::string& line) {
+    std::lock_guard guard(write_mutex_);
+    out_.write_line(line);
+}
+
+void Server::handle_line(std::string_view line) {
+    // Blank lines (a stray CR LF) carry no message.
+    if (text::trim(std::string(line)).empty()) {
+        return;
+    }
+    const Incoming message = parse_message(line);
+    switch (message.kind) {
+        case Incoming::Kind::invalid:
+            send(error_message(message.id, message.error_code, message.error_text));
+            return;
+        case Incoming::Kind::request:
+            handle_request(message);
+            return;
+        case Incoming::Kind::notification:
+            handle_notification(message);
+            return;
+        case Incoming::Kind::response:
+            return;
+    }
+}
+
+void Server::handle_request(const Incoming& message) {
+    const std::string& method = message.method;
+    if (method == "initialize") {
+        send(result_message(
+            message.id,
+            Json{{"protocolVersion", std::string(negotiate_protocol_version(message.params))},
+                 {"capabilities", Json{{"tools", Json{{"listChanged", false}}}}},
+                 {"serverInfo", Json{{"name", "zelto-cua"}, {"version", version_}}}}));
+    } else if (method == "ping") {
+        send(result_message(message.id, Json::object()));
+    } else if (method == "tools/list") {
+        send(result_message(message.id, tools_list_result()));
+    } else if (method == "tools/call") {
+        queue_call(message);
+    } else {
+        send(error_message(message.id, kMethodNotFound, "Method not found: " + method));
+    }
+}
+
+void Server::handle_notification(const Incoming& message) {
+    if (message.method != "notifications/cancelled" || !message.params.is_object()) {
+        return;  // "notifications/initialized" and the rest need nothing from us
+    }
+    const auto request_id = message.params.find("requestId");
+    if (request_id != message.params.end()) {
+        cancel(*request_id);
+    }
+}
+
+void Server::queue_call(const Incoming& message) {
+    const Json& params = message.params;
+    if (!params.is_object()) {
+        send(error_message(message.id, kInvalidParams, "Invalid params: expected an object"));
+        return;
+    }
+    const auto name = params.find("name");
+    if (name == params.end() || !name->is_string()) {
+        send(
+            error_message(message.id, kInvalidParams, "Invalid params: \"name\" must be a string"));
+        return;
+    }
+    const Tool* tool = find_tool(name->get<std::string>());
+    if (tool == nullptr) {
+        send(
+            error_message(message.id, kInvalidParams, "Unknown tool: " + name->get<std::string>()));
+        return;
+    }
+    const auto arguments = params.find("arguments");
+    if (arguments != params.end() && !arguments->is_object()) {
+        send(error_message(message.id, kInvalidParams,
+                           "Invalid params: \"arguments\" must be an object"));
+        return;
+    }
+    Call call{message.id, tool,
+              executor_request(*tool, arguments != params.end() ? *arguments : Json::object()),
+              std::make_shared<std::atomic<bool>>(false)};
+    {
+        std::lock_guard guard(queue_mutex_);
+        queue_.push_back(std::move(call));
+    }
+    queue_changed_.notify_all();
+}
+
+void Server::cancel(const Json& request_id) {
+    std::lock_guard guard(queue_mutex_);
+    if (!running_id_.is_null() && running_id_ == request_id) {
+        running_cancelled_->store(true);
+        return;
+    }
+    for (auto call = queue_.begin(); call != queue_.end(); ++call) {
+        if (call->id == request_id) {
+            queue_.erase(call);
+            return;
+        }
+    }
+}
+
+void Server::work() {
+    while (true) {
+        Call call;
+        {
+            std::unique_lock lock(queue_mutex_);
+            queue_changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                return;
+            }
+            call = std::move(queue_.front());
+            queue_.pop_front();
+            running_id_ = call.id;
+            running_cancelled_ = call.cancelled;
+        }
+        const ExecutorRun run = run_call_(*call.tool, call.request_line, *call.cancelled);
+        std::string reply;
+        {
+            // Decided under the lock a cancellation takes: once it has arrived,
+            // the call is never answered.
+            std::lock_guard guard(queue_mutex_);
+            running_id_ = nullptr;
+            running_cancelled_.reset();
+            if (!call.cancelled->load() && run.outcome != ExecutorRun::Outcome::cancelled) {
+                reply = result_message(call.id, call_tool_result(*call.tool, run));
+            }
+        }
+        if (!reply.empty()) {
+            send(reply);
+        }
+    }
+}
+
+}  // namespace mcp

@@ -1,0 +1,219 @@
+#include "mcp/tool_table.h"
+
+#include <array>
+
+#include "main/json_reader.h"
+#include "mcp/params_schemas.h"
+#include "text/json_output.h"
+#include "text/text.h"
+
+namespace mcp {
+namespace {
+
+using std::chrono::seconds;
+
+// Every action but PowerShell ends well within this.
+constexpr seconds kActionLimit{30};
+// PowerShell: two runs of at most 30 s each (one retry), plus a margin.
+constexpr seconds kPowerShellLimit{2 * 30 + 10};
+
+constexpr std::string_view kImagePrefix = "data:image/png;base64,";
+
+constexpr std::array<Tool, 12> kTools{{
+    {"screenshot", "Take a screenshot",
+     "Captures one display and returns it as a PNG image, followed by its geometry: the "
+     "display_id of the captured display, the image size and the scale factor (displays larger "
+     "than 2200 pixels come back halved or quartered). Without display_id the primary display is "
+     "captured; pass the display_id from here to the other tools to act on the same display.",
+     true, false, kActionLimit},
+    {"move", "Move the pointer",
+     "Moves the mouse pointer to a position without clicking. position is [x, y] as fractions "
+     "0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); display_id "
+     "(from a screenshot's result) chooses the display, the primary one by default. Returns how "
+     "the position was mapped to physical pixels.",
+     false, false, kActionLimit},
+    {"click", "Left-click",
+     "Moves the pointer to a position and clicks the left mouse button. position is [x, y] as "
+     "fractions 0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); "
+     "display_id (from a screenshot's result) chooses the display, the primary one by default.",
+     false, false, kActionLimit},
+    {"right_click", "Right-click",
+     "Moves the pointer to a position and clicks the right mouse button, usually opening a "
+     "context menu. position is [x, y] as fractions 0 to 1 of the display, or thousandths when "
+     "above 1; display_id (from a screenshot's result) chooses the display, the primary one by "
+     "default.",
+     false, false, kActionLimit},
+    {"scroll", "Scroll",
+     "Moves the pointer to a position and turns the mouse wheel by amount notches: positive "
+     "scrolls up, negative down (default 5, at most 25). position is [x, y] as fractions 0 to 1 "
+     "of the display, or thousandths when above 1; display_id (from a screenshot's result) "
+     "chooses the display.",
+     false, false, kActionLimit},
+    {"drag", "Drag",
+     "Presses the left mouse button at position1, moves to position2 in small steps and releases "
+     "it there. Both are [x, y] as fractions 0 to 1 of the display, or thousandths when above 1; "
+     "display_id (from a screenshot's result) chooses the display for both.",
+     false, false, kActionLimit},
+    {"type", "Type text",
+     "Types text into the window that has the keyboard focus, as if typed on the keyboard; any "
+     "Unicode text works. Click the target field first; while an input method is active the text "
+     "is pasted through the clipboard instead.",
+     false, false, kActionLimit},
+    {"press", "Press a key",
+     "Presses and releases one key, given by name: enter, tab, escape, backspace, delete, space, "
+     "up, down, left, right, home, end, pageup, pagedown, f1 to f12, or a single character. An "
+     "unknown name is reported as an error.",
+     false, false, kActionLimit},
+    {"press_combination", "Press a key combination",
+     "Presses a key combination such as ctrl+c or ctrl+shift+t, given as key1, key2 and "
+     "optionally key3. Modifiers (ctrl, shift, alt, win) are held down while the other keys are "
+     "pressed, then everything is released.",
+     false, false, kActionLimit},
+    {"open_app", "Open an application",
+     "Opens an application by name (Start Menu and installed programs are searched), or brings "
+     "its window forward when it is already open, then maximizes it on the chosen display and "
+     "gives it the keyboard focus. display_id (from a screenshot's result) chooses the display; "
+     "the result names the window and its process id.",
+     false, false, kActionLimit},
+    {"run_powershell", "Run a PowerShell script",
+     "Runs a Windows PowerShell script in a hidden process with the user's rights and returns "
+     "its output as text (30 seconds per run, one retry when a run fails). A short list of "
+     "dangerous operations is refused, but this is not a sandbox: review scripts before running "
+     "them.",
+     false, true, kPowerShellLimit},
+    {"check_permissions", "Check permissions",
+     "Reports whether input control (accessibility) and screen capture (screen_recording) are "
+     "permitted; on Windows both always are. A quick way to check that the executor runs.",
+     true, false, kActionLimit},
+}};
+
+Json annotations(const Tool& tool) {
+    Json hints{{"title", std::string(tool.title)}, {"readOnlyHint", tool.read_only}};
+    if (!tool.read_only) {
+        hints["destructiveHint"] = tool.destructive;
+    }
+    return hints;
+}
+
+Json text_item(std::string text) {
+    return Json{{"type", "text"}, {"text", std::move(text)}};
+}
+
+Json error_result(std::string text, const Json* data = nullptr) {
+    Json result{{"content", Json::array({text_item(std::move(text))})}, {"isError", true}};
+    if (data != nullptr && data->is_object()) {
+        result["structuredContent"] = *data;
+    }
+    return result;
+}
+
+Json success_result(const Json* data) {
+    if (data == nullptr || !data->is_object()) {
+        return Json{{"content", Json::array({text_item("{\"ok\":true}")})}};
+    }
+    return Json{{"content", Json::array({text_item(text::json_dump(*data))})},
+                {"structuredContent", *data}};
+}
+
+// The PNG as an image item, then the geometry (everything else) as text.
+Json screenshot_result(const Json& data) {
+    Json geometry = data;
+    geometry.erase("image");
+    std::string image;
+    if (const auto found = data.find("image"); found != data.end() && found->is_string()) {
+        image = found->get<std::string>();
+    }
+    if (image.starts_with(kImagePrefix)) {
+        image.erase(0, kImagePrefix.size());
+    }
+    return Json{
+        {"content",
+         Json::array(
+             {Json{{"type", "image"}, {"data", std::move(image)}, {"mimeType", "image/png"}},
+              text_item(text::json_dump(geometry))})},
+        {"structuredContent", geometry}};
+}
+
+// The executor's result line: its first line, read as JSON.
+std::optional<Json> result_line(const std::string& output) {
+    const std::string line = text::trim(output.substr(0, output.find('\n')));
+    if (!text::is_valid_utf8(line)) {
+        return std::nullopt;
+    }
+    cua_entry::JsonReadResult parsed = cua_entry::read_json(line);
+    if (!parsed.ok() || !parsed.value.is_object()) {
+        return std::nullopt;
+    }
+    return std::move(parsed.value);
+}
+
+const Json* member(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+std::string error_text(const Json& result) {
+    const Json* error = member(result, "error");
+    return error != nullptr && error->is_string() ? error->get<std::string>()
+                                                  : "zelto-cua reported a failure";
+}
+
+}  // namespace
+
+std::span<const Tool> tools() {
+    return kTools;
+}
+
+const Tool* find_tool(std::string_view name) {
+    for (const Tool& tool : kTools) {
+        if (tool.name == name) {
+            return &tool;
+        }
+    }
+    return nullptr;
+}
+
+Json tools_list_result() {
+    Json list = Json::array();
+    for (const Tool& tool : kTools) {
+        list.push_back(Json{{"name", std::string(tool.name)},
+                            {"title", std::string(tool.title)},
+                            {"description", std::string(tool.description)},
+                            {"inputSchema", Json::parse(params_schema_text(tool.name))},
+                            {"annotations", annotations(tool)}});
+    }
+    return Json{{"tools", std::move(list)}};
+}
+
+std::string executor_request(const Tool& tool, const Json& arguments) {
+    return text::json_dump(Json{{"action", std::string(tool.name)}, {"params", arguments}}) + "\n";
+}
+
+Json call_tool_result(const Tool& tool, const ExecutorRun& run) {
+    switch (run.outcome) {
+        case ExecutorRun::Outcome::failed:
+            return error_result("zelto-cua could not run: " + run.error);
+        case ExecutorRun::Outcome::timed_out:
+        case ExecutorRun::Outcome::cancelled:
+            return error_result("zelto-cua did not finish within " +
+                                std::to_string(tool.time_limit.count()) + " seconds and was ended");
+        case ExecutorRun::Outcome::finished:
+            break;
+    }
+    const std::optional<Json> result = result_line(run.output);
+    const Json* ok = result ? member(*result, "ok") : nullptr;
+    if (ok == nullptr || !ok->is_boolean()) {
+        return error_result("zelto-cua gave no result (exit status " +
+                            std::to_string(run.exit_code) + ")");
+    }
+    const Json* data = member(*result, "data");
+    if (!ok->get<bool>() || run.exit_code != 0) {
+        return error_result(error_text(*result), data);
+    }
+    if (tool.name == "screenshot" && data != nullptr && data->is_object()) {
+        return screenshot_result(*data);
+    }
+    return success_result(data);
+}
+
+}  // namespace mcp

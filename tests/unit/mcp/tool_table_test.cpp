@@ -1,0 +1,161 @@
+#include "mcp/tool_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "mcp/params_schemas.h"
+
+namespace mcp {
+namespace {
+
+using Outcome = ExecutorRun::Outcome;
+
+const Tool& tool(std::string_view name) {
+    const Tool* found = find_tool(name);
+    EXPECT_NE(found, nullptr) << name;
+    return *found;
+}
+
+ExecutorRun finished(std::string line, std::uint32_t exit_code = 0) {
+    return ExecutorRun{Outcome::finished, exit_code, std::move(line), {}, {}};
+}
+
+Json text_only(const char* text) {
+    return Json{{"content", Json::array({Json{{"type", "text"}, {"text", text}}})}};
+}
+
+Json error_text(const char* text) {
+    Json result = text_only(text);
+    result["isError"] = true;
+    return result;
+}
+
+TEST(ToolTable, MapsEachExecutorOutcomeToACallResult) {
+    const Json mapping = Json::parse(
+        R"({"display_relative":[960,540],"global":[960,540],"normalized":[0.5,0.5],"origin":[0,0],)"
+        R"("physical":[960,540],"screen":[1920,1080],"sourceScreen":[1920.0,1080.0]})");
+    const std::string mapping_text =
+        R"({"display_relative":[960,540],"global":[960,540],"normalized":[0.5,0.5],"origin":[0,0],)"
+        R"("physical":[960,540],"screen":[1920,1080],"sourceScreen":[1920.0,1080.0]})";
+    const char* secure =
+        "Windows secure desktop is active (for example a UAC confirmation dialog). Screenshot "
+        "and input are blocked by the OS. Please confirm or dismiss the system dialog manually, "
+        "then retry.";
+    const Json not_focused = Json::parse(
+        R"({"app_name":"Notepad","focused":false,"foreground_title":"x","maximized":true,)"
+        R"("pid":42,"target_title":"Untitled - Notepad"})");
+
+    Json move_expected = text_only(mapping_text.c_str());
+    move_expected["structuredContent"] = mapping;
+    Json secure_expected = error_text(secure);
+    secure_expected["structuredContent"] = Json{{"code", "windows_secure_desktop_blocked"}};
+    Json focus_expected =
+        error_text("Application 'notepad' opened but did not receive foreground focus");
+    focus_expected["structuredContent"] = not_focused;
+
+    struct Case {
+        const char* name;
+        std::string_view tool;
+        ExecutorRun run;
+        Json expected;
+    };
+    const Case cases[] = {
+        {"data", "move",
+         finished(R"({"data":)" + mapping_text +
+                  R"(,"ok":true})"
+                  "\n"),
+         move_expected},
+        {"no data", "press", finished("{\"ok\":true}\n"), text_only("{\"ok\":true}")},
+        {"failure", "press",
+         finished(R"({"error":"Unknown key: nosuchkey","ok":false})"
+                  "\n"),
+         error_text("Unknown key: nosuchkey")},
+        {"failure with data", "screenshot",
+         finished(R"({"data":{"code":"windows_secure_desktop_blocked"},"error":")" +
+                  std::string(secure) +
+                  R"(","ok":false})"
+                  "\n"),
+         secure_expected},
+        {"not focused", "open_app",
+         finished(
+             R"({"data":)" + not_focused.dump() +
+             R"(,"error":"Application 'notepad' opened but did not receive foreground focus","ok":false})"),
+         focus_expected},
+        {"intake failure", "type",
+         finished(
+             R"({"error":"Invalid request JSON: expected value at line 1 column 1","ok":false})"
+             "\n",
+             1),
+         error_text("Invalid request JSON: expected value at line 1 column 1")},
+        // The line is what counts, even if something else followed it.
+        {"second line ignored", "press", finished("{\"ok\":true}\nnoise\n"),
+         text_only("{\"ok\":true}")},
+        {"no line", "move", finished("", 3),
+         error_text("zelto-cua gave no result (exit status 3)")},
+        {"not a result", "move", finished("[1]\n"),
+         error_text("zelto-cua gave no result (exit status 0)")},
+        {"ok missing", "move", finished("{\"data\":{}}\n"),
+         error_text("zelto-cua gave no result (exit status 0)")},
+        {"timed out", "run_powershell", ExecutorRun{Outcome::timed_out, 0, {}, {}, {}},
+         error_text("zelto-cua did not finish within 70 seconds and was ended")},
+        {"not started", "move",
+         ExecutorRun{Outcome::failed, 0, {}, {}, "could not start x: CreateProcessW failed (2)"},
+         error_text("zelto-cua could not run: could not start x: CreateProcessW failed (2)")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(call_tool_result(tool(c.tool), c.run), c.expected);
+    }
+}
+
+TEST(ToolTable, ScreenshotComesBackAsAnImageThenItsGeometry) {
+    const ExecutorRun run = finished(
+        R"({"data":{"display_id":"0,0,1920,1080","height":1080,"image":"data:image/png;base64,iVBORw0K",)"
+        R"("scaleFactor":1,"sourceHeight":1080,"sourceWidth":1920,"width":1920},"ok":true})"
+        "\n");
+    const Json geometry = Json::parse(
+        R"({"display_id":"0,0,1920,1080","height":1080,"scaleFactor":1,"sourceHeight":1080,)"
+        R"("sourceWidth":1920,"width":1920})");
+    const Json expected{
+        {"content",
+         Json::array({Json{{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}},
+                      Json{{"type", "text"}, {"text", geometry.dump()}}})},
+        {"structuredContent", geometry}};
+    EXPECT_EQ(call_tool_result(tool("screenshot"), run), expected);
+}
+
+TEST(ToolTable, ListsTwelveToolsWithTheirSchemasAndHints) {
+    const Json listed = tools_list_result()["tools"];
+    ASSERT_EQ(listed.size(), 12u);
+    std::set<std::string> names;
+    for (const Json& entry : listed) {
+        const std::string name = entry["name"];
+        SCOPED_TRACE(name);
+        names.insert(name);
+        EXPECT_EQ(entry["inputSchema"], Json::parse(params_schema_text(name)));
+        EXPECT_EQ(entry["inputSchema"]["type"], "object");
+        EXPECT_GT(entry["description"].get<std::string>().size(), 80u);
+        const Json& hints = entry["annotations"];
+        const bool read_only = name == "screenshot" || name == "check_permissions";
+        EXPECT_EQ(hints["readOnlyHint"], read_only);
+        if (!read_only) {
+            EXPECT_EQ(hints["destructiveHint"], name == "run_powershell");
+        }
+        EXPECT_EQ(tool(name).time_limit.count(), name == "run_powershell" ? 70 : 30);
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"screenshot", "move", "click", "right_click", "scroll",
+                                            "drag", "type", "press", "press_combination",
+                                            "open_app", "run_powershell", "check_permissions"}));
+    EXPECT_EQ(find_tool("run_applescript"), nullptr);
+}
+
+TEST(ToolTable, RequestIsOneCompactLine) {
+    EXPECT_EQ(executor_request(tool("type"), Json{{"text", "a\nb \"c\""}}),
+              "{\"action\":\"type\",\"params\":{\"text\":\"a\\nb \\\"c\\\"\"}}\n");
+    EXPECT_EQ(executor_request(tool("check_permissions"), Json::object()),
+              "{\"action\":\"check_permissions\",\"params\":{}}\n");
+}
+
+}  // namespace
+}  // namespace mcp
