@@ -1,6 +1,6 @@
 #include "mcp/jsonrpc.h"
 
-#include "main/json_reader.h"
+#include "text/json_reader.h"
 #include "text/json_output.h"
 #include "text/text.h"
 
@@ -27,7 +27,7 @@ Incoming parse_message(std::string_view line) {
     if (!text::is_valid_utf8(line)) {
         return invalid(nullptr, kParseError, "Parse error: not UTF-8");
     }
-    const cua_entry::JsonReadResult parsed = cua_entry::read_json(line);
+    const text::JsonReadResult parsed = text::read_json(line);
     if (!parsed.ok()) {
         return invalid(nullptr, kParseError, "Parse error: " + parsed.error);
     }

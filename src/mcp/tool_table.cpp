@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "main/json_reader.h"
+#include "text/json_reader.h"
 #include "mcp/params_schemas.h"
 #include "text/json_output.h"
 #include "text/text.h"
@@ -140,7 +140,7 @@ std::optional<Json> result_line(const std::string& output) {
     if (!text::is_valid_utf8(line)) {
         return std::nullopt;
     }
-    cua_entry::JsonReadResult parsed = cua_entry::read_json(line);
+    text::JsonReadResult parsed = text::read_json(line);
     if (!parsed.ok() || !parsed.value.is_object()) {
         return std::nullopt;
     }

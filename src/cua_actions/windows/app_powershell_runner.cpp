@@ -68,8 +68,8 @@ ActionResult run_powershell_once(const std::string& encoded_command,
                                  std::chrono::seconds time_limit) {
     const std::optional<std::string> program = platform().search_path(kPowerShellProgram);
     if (!program) {
-        return run_failure(std::string("PowerShell spawn failed: ") + kPowerShellProgram +
-                           " was not found on the search path");
+        return run_failure(text::concat({"PowerShell spawn failed: ", kPowerShellProgram,
+                                         " was not found on the search path"}));
     }
     ChildProcessLaunch launch;
     launch.program = *program;
@@ -79,9 +79,9 @@ ActionResult run_powershell_once(const std::string& encoded_command,
     // but Wine starts PowerShell with the command cut short.
     const std::size_t units = command_line_units(launch.program, launch.arguments);
     if (units > kMaxCommandLineUnits) {
-        return run_failure("PowerShell spawn failed: the command line is " + std::to_string(units) +
-                           " UTF-16 units long, over the limit of " +
-                           std::to_string(kMaxCommandLineUnits));
+        return run_failure(text::concat(
+            {"PowerShell spawn failed: the command line is ", std::to_string(units),
+             " UTF-16 units long, over the limit of ", std::to_string(kMaxCommandLineUnits)}));
     }
     const ChildStart start = platform().start_child_process(launch);
     if (start.child == 0) {
