@@ -34,7 +34,8 @@ bool same_value(const json& a, const json& b) {
             return x == y && std::signbit(x) == std::signbit(y);
         }
         if (a.is_number_unsigned() != b.is_number_unsigned()) {
-            return false;
+            // "-0" reads as a signed zero, "0" as an unsigned one: the same integer.
+            return a == 0 && b == 0;
         }
         return a == b;
     }
