@@ -43,16 +43,6 @@ bool is_scheme_char(char c) {
     return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-';
 }
 
-std::string ascii_lower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
-
 std::string_view unquoted(std::string_view text) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
         return text.substr(1, text.size() - 2);
@@ -93,9 +83,9 @@ bool has_extension(std::string_view name) {
 std::vector<std::string> program_file_names(std::string_view name) {
     const std::vector<std::string> extensions = program_extensions();
     if (has_extension(name)) {
-        const std::string lower = ascii_lower(name.substr(name.rfind('.')));
+        const std::string lower = text::ascii_lower(name.substr(name.rfind('.')));
         for (const std::string& extension : extensions) {
-            if (ascii_lower(extension) == lower) {
+            if (text::ascii_lower(extension) == lower) {
                 return {std::string(name)};
             }
         }
