@@ -64,8 +64,10 @@ TEST(JsonRpc, KeepsParamsAndRejectsDeepNestingWithoutCrashing) {
     EXPECT_EQ(call.params, (Json{{"name", "move"}}));
     EXPECT_EQ(parse_message(R"({"jsonrpc":"2.0","id":2,"method":"ping"})").params, nullptr);
 
-    const std::string deep = R"({"jsonrpc":"2.0","id":1,"method":"x","params":)" +
-                             std::string(100000, '[') + std::string(100000, ']') + "}";
+    std::string deep = R"({"jsonrpc":"2.0","id":1,"method":"x","params":)";
+    deep.append(100000, '[');
+    deep.append(100000, ']');
+    deep += '}';
     EXPECT_EQ(parse_message(deep).error_code, kParseError);
 }
 

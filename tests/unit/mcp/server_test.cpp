@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+#include "text/text.h"
+
 namespace mcp {
 namespace {
 
@@ -84,9 +86,9 @@ class ScriptedRunner {
 };
 
 std::string call(int id, const char* tool, const char* arguments = "{}") {
-    return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-           R"(,"method":"tools/call","params":{"name":")" + tool + R"(","arguments":)" + arguments +
-           "}}";
+    return text::concat({R"({"jsonrpc":"2.0","id":)", std::to_string(id),
+                         R"(,"method":"tools/call","params":{"name":")", tool, R"(","arguments":)",
+                         arguments, "}}"});
 }
 
 Json ok_call_result(int id) {
