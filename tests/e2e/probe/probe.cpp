@@ -10,7 +10,9 @@
 //   zelto-probe.exe hold-clipboard <seconds>           keep the clipboard open, as a
 //       clipboard manager may; prints "ready" once it is open (status 1: it was not)
 //
-// Log lines are flushed at once so a test can read them while the window lives.
+// Log lines are written whenever the message queue runs dry (and every 64 KiB
+// during a burst), so a test can read them while the window lives without the
+// probe paying one write per message.
 
 #include <windows.h>
 
@@ -21,6 +23,7 @@
 namespace {
 
 FILE* g_log = nullptr;
+std::string g_pending_log;
 
 std::string utf8(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -48,10 +51,19 @@ std::string json_string(const std::string& text) {
     return out + "\"";
 }
 
-void log_line(const std::string& line) {
-    if (g_log != nullptr) {
-        std::fputs((line + "\n").c_str(), g_log);
+void flush_log() {
+    if (g_log != nullptr && !g_pending_log.empty()) {
+        std::fwrite(g_pending_log.data(), 1, g_pending_log.size(), g_log);
         std::fflush(g_log);
+    }
+    g_pending_log.clear();
+}
+
+void log_line(const char* line) {
+    g_pending_log += line;
+    g_pending_log += '\n';
+    if (g_pending_log.size() >= 64 * 1024) {
+        flush_log();
     }
 }
 
@@ -178,14 +190,17 @@ int run_window(int argc, wchar_t** argv) {
     while (GetTickCount() < deadline) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
+                flush_log();
                 std::fclose(g_log);
                 return 0;
             }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
+        flush_log();
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     }
+    flush_log();
     std::fclose(g_log);
     return 0;
 }
