@@ -1,7 +1,9 @@
-// Internal to src/text: one step of UTF-8 decoding, shared by the conversions and by trim.
+// Internal to src/text: one step of UTF-8 decoding or encoding, shared by the conversions, trim
+// and the JSON reader.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace text::detail {
@@ -65,6 +67,25 @@ inline DecodedChar decode_utf8_at(std::string_view s, std::size_t pos) noexcept 
         high = 0xBF;
     }
     return {value, trail_count + 1, true};
+}
+
+// Appends the UTF-8 form of a Unicode scalar value (cp <= U+10FFFF, not a surrogate).
+inline void append_utf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
 }
 
 }  // namespace text::detail
