@@ -237,21 +237,9 @@ class Reader {
             out.push_back(nlohmann::json());
             if (!read_value(out.back()))
                 return false;
-            skip_whitespace();
-            if (at_end())
-                return fail_peek(kEofList);
-            if (current() == ']') {
-                ++index_;
-                return true;
-            }
-            if (current() != ',')
-                return fail_peek(kExpectedCommaOrBracket);
-            ++index_;
-            skip_whitespace();
-            if (at_end())
-                return fail_peek(kEofValue);
-            if (current() == ']')
-                return fail_peek(kTrailingComma);
+            const Separator next = read_separator(']', kEofList, kExpectedCommaOrBracket);
+            if (next != Separator::kComma)
+                return next == Separator::kClosed;
         }
     }
 
@@ -283,22 +271,39 @@ class Reader {
             if (!read_value(value))
                 return false;
             out[std::move(key)] = std::move(value);  // a repeated key keeps the last value
-            skip_whitespace();
-            if (at_end())
-                return fail_peek(kEofObject);
-            if (current() == '}') {
-                ++index_;
-                return true;
-            }
-            if (current() != ',')
-                return fail_peek(kExpectedCommaOrBrace);
+            const Separator next = read_separator('}', kEofObject, kExpectedCommaOrBrace);
+            if (next != Separator::kComma)
+                return next == Separator::kClosed;
+        }
+    }
+
+    enum class Separator { kClosed, kComma, kFailed };
+
+    // What follows an array element or an object member: the closing bracket, or a comma
+    // and then another element (never the closing bracket: no trailing comma).
+    Separator read_separator(char closing, std::string_view eof, std::string_view expected) {
+        skip_whitespace();
+        std::string_view failure;
+        if (at_end()) {
+            failure = eof;
+        } else if (current() == closing) {
+            ++index_;
+            return Separator::kClosed;
+        } else if (current() != ',') {
+            failure = expected;
+        } else {
             ++index_;
             skip_whitespace();
-            if (at_end())
-                return fail_peek(kEofValue);
-            if (current() == '}')
-                return fail_peek(kTrailingComma);
+            if (at_end()) {
+                failure = kEofValue;
+            } else if (current() == closing) {
+                failure = kTrailingComma;
+            } else {
+                return Separator::kComma;
+            }
         }
+        fail_peek(failure);
+        return Separator::kFailed;
     }
 
     // Called after the opening quote.
