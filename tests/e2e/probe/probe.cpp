@@ -187,20 +187,21 @@ int run_window(int argc, wchar_t** argv) {
     SetTimer(window, 1, 500, nullptr);
     const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
     MSG message;
-    while (GetTickCount() < deadline) {
+    bool quit = false;
+    while (!quit && GetTickCount() < deadline) {
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
-                flush_log();
-                std::fclose(g_log);
-                return 0;
+                quit = true;
+                break;
             }
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
         flush_log();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        if (!quit) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
     }
-    flush_log();
     std::fclose(g_log);
     return 0;
 }
