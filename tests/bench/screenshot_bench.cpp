@@ -7,7 +7,7 @@
 // --verify-only checks that the pipeline's PNG of both frames decodes to exactly
 // the expected pixels, with either deflater, and stops there.
 // DIR holds desk1080.png (1920x1080) and desk4k.png (3840x2160); it defaults to
-// ../shared/frames beside the repository.
+// tests/bench/frames in the repository.
 
 #include <benchmark/benchmark.h>
 #include <png.h>
