@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/win32_platform.h"
+#include "mcp/command_line.h"
 #include "mcp/executor_client.h"
 #include "mcp/server.h"
 #include "mcp/stdio_transport.h"
@@ -51,13 +53,25 @@ void forward_diagnostics(const std::string& bytes) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     cw::set_platform(&cw::win32_platform());
+    mcp::StdoutSink out;
+    const mcp::CommandLine command = mcp::parse_command_line(
+        argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>());
+    switch (command.action) {
+        case mcp::CommandLine::Action::print_version:
+            out.write_line(mcp::version_line(ZELTO_VERSION));
+            return 0;
+        case mcp::CommandLine::Action::refuse:
+            cw::platform().write_stderr_line(command.error);
+            return 2;
+        case mcp::CommandLine::Action::serve:
+            break;
+    }
     std::string executor = cw::platform().get_env(kExecutorVariable).value_or("");
     if (executor.empty()) {
         executor = own_folder_executor();
     }
-    mcp::StdoutSink out;
     mcp::Server server(
         out,
         [&executor](const mcp::Tool& tool, const std::string& request_line,

@@ -1,0 +1,10 @@
+# Gives a Windows executable a version resource (Explorer's file properties)
+# carrying project()'s version; windres compiles it with MinGW, rc with MSVC.
+function(zelto_add_version_resource target description)
+  set(ZELTO_RC_TARGET "${target}")
+  set(ZELTO_RC_FILE_NAME "${target}.exe")
+  set(ZELTO_RC_DESCRIPTION "${description}")
+  set(rc "${CMAKE_BINARY_DIR}/generated/${target}.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
