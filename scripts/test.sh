@@ -41,3 +41,5 @@ eval "$(bash scripts/desktop.sh start)"
 trap 'bash scripts/desktop.sh stop' EXIT
 export ZELTO_E2E_KEEP_DESKTOP=1
 ctest --preset windows-cross
+# The release archive, unpacked into the test prefix and run from there.
+bash scripts/check-archive.sh

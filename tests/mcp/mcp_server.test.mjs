@@ -11,7 +11,7 @@ import Ajv2020 from 'ajv/dist/2020.js';
 import { Client } from '@modelcontextprotocol/sdk/client/index.js';
 import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js';
 
-import { BUILD, MCP_EXE, PROBE, desktopEnv, readPng, stopDesktopUnlessKept, windowsPath } from './support.mjs';
+import { BUILD, MCP_EXE, PROBE, PROJECT_VERSION, desktopEnv, readPng, stopDesktopUnlessKept, windowsPath } from './support.mjs';
 
 const TOOLS = ['screenshot', 'move', 'click', 'right_click', 'scroll', 'drag', 'type', 'press',
   'press_combination', 'open_app', 'run_powershell', 'check_permissions'];
@@ -45,7 +45,7 @@ function xPointer() {
 
 test('the client meets zelto-cua and lists the twelve tools with usable input schemas', async () => {
   assert.equal(client.getServerVersion().name, 'zelto-cua');
-  assert.equal(client.getServerVersion().version, '0.1.0');
+  assert.equal(client.getServerVersion().version, PROJECT_VERSION);
   const { tools } = await client.listTools();
   assert.deepEqual(tools.map((tool) => tool.name).sort(), [...TOOLS].sort());
   const ajv = new Ajv2020({ strict: false });

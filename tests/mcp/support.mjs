@@ -12,6 +12,10 @@ export const MCP_EXE = path.join(BUILD, 'zelto-cua-mcp.exe');
 export const EXE = path.join(BUILD, 'zelto-cua.exe');
 export const PROBE = path.join(BUILD, 'tests', 'e2e', 'zelto-probe.exe');
 
+// The one version of the project, as CMake's project() declares it.
+export const PROJECT_VERSION =
+  readFileSync(path.join(ROOT, 'CMakeLists.txt'), 'utf8').match(/^project\(\w+ VERSION (\S+)/m)[1];
+
 export const windowsPath = (file) => 'Z:' + file.replaceAll('/', '\\');
 
 let desktop;
