@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 BUILD="$PWD/build/windows-cross"
-cmake --build --preset windows-cross --target package
+cmake --build --preset windows-cross -j "$(nproc)" --target package
 version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")"
 name="zelto-cua-$version-win64"
 (cd "$BUILD" && sha256sum --check --strict SHA256SUMS)
