@@ -13,6 +13,7 @@ every linked library's heading and version are in the file.
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -63,30 +64,29 @@ def field(paragraph, name):
     return match and match.group(1)
 
 
+def standalone_licences(copyright_file):
+    """Licence name -> the paragraph giving its text on its own."""
+    return {field(p, "License").split("\n")[0].strip(): p for p in paragraphs(copyright_file)
+            if field(p, "Files") is None and field(p, "Format") is None
+            and field(p, "License") is not None}
+
+
 def dep5_excerpt(copyright_file, keep_files):
     """The Files paragraphs whose patterns pass keep_files, then the stand-alone
-    licence paragraphs they name without giving the text."""
+    texts of the licences they only name."""
     kept, named = [], []
-    standalone = {}
     for p in paragraphs(copyright_file):
         files = field(p, "Files")
-        licence = field(p, "License")
-        if files is None:
-            if licence is not None and field(p, "Format") is None:
-                standalone[licence.split("\n")[0].strip()] = p
-            continue
-        if any(keep_files(pattern) for pattern in files.split()):
+        if files is not None and any(keep_files(pattern) for pattern in files.split()):
             kept.append(p)
-            if "\n" not in licence.strip("\n"):
+            licence = field(p, "License").strip("\n")
+            if "\n" not in licence:
                 named += re.split(r"\s+(?:and|or)\s+", licence.strip())
-    texts = [standalone[n] for n in dict.fromkeys(named) if n in standalone]
-    return "\n\n".join(kept + texts) + "\n"
-
-
-def dep5_licence(copyright_file, name):
-    """One stand-alone licence paragraph."""
-    return next(p for p in paragraphs(copyright_file)
-                if field(p, "Files") is None and (field(p, "License") or "").split("\n")[0].strip() == name) + "\n"
+    texts = standalone_licences(copyright_file)
+    missing = [n for n in named if n not in texts]
+    if missing:
+        sys.exit(f"{copyright_file}: no text for the licences {missing}")
+    return "\n\n".join(kept + [texts[n] for n in dict.fromkeys(named)]) + "\n"
 
 
 def between(text, start, end):
@@ -119,7 +119,7 @@ def main():
          + read(f"{jpeg}/LICENSE.md") + "\n"
          + between(read(f"{jpeg}/README.ijg"), "LEGAL ISSUES\n============", "\nREFERENCES\n")
          + "\nThe zlib License (the SIMD extensions):\n\n"
-         + dep5_licence(f"{DOC}/libjpeg62-turbo-dev/copyright", "Zlib")),
+         + standalone_licences(f"{DOC}/libjpeg62-turbo-dev/copyright")["Zlib"] + "\n"),
         ("MinGW-w64 runtime and winpthreads", mingw, "Debian package mingw-w64-x86-64-dev",
          dep5_excerpt(f"{DOC}/mingw-w64-x86-64-dev/copyright", lambda f: f == "*" or (
              f.startswith("mingw-w64-crt/") and not f.startswith("mingw-w64-crt/profile/")) or (
@@ -128,8 +128,8 @@ def main():
          "Debian package gcc-mingw-w64-x86-64-posix-runtime",
          "GPL-3.0-or-later with the GCC Runtime Library Exception 3.1, which lets a\n"
          "program compiled by GCC be conveyed under terms of its own choice:\n\n"
-         + between(read(f"{DOC}/gcc-mingw-w64-x86-64-posix-runtime/copyright"), "GCC RUNTIME LIBRARY EXCEPTION",
-                   "\nlibquadmath/")),
+         + between(read(f"{DOC}/gcc-mingw-w64-x86-64-posix-runtime/copyright"),
+                   "GCC RUNTIME LIBRARY EXCEPTION", "\nlibquadmath/")),
     ]
     out = [
         "THIRD-PARTY NOTICES\n\n"
@@ -142,7 +142,7 @@ def main():
     out += [section(name, upstream(version), f"{origin} {version}", body)
             for name, version, origin, body in parts]
     sys.stdout.write("".join(out))
-    subprocess.run(["rm", "-rf", scratch], check=True)
+    shutil.rmtree(scratch)
 
 
 if __name__ == "__main__":
