@@ -94,8 +94,11 @@ struct FakeEncoder {
 
     FitEncoder encoder() {
         return [this](ImageSize size, ImageFormat format, int quality) {
-            calls.push_back(std::string(format_name(format)) + "@" + std::to_string(size.width) +
-                            (format == ImageFormat::jpeg ? "q" + std::to_string(quality) : ""));
+            std::string call = std::string(format_name(format)) + "@" + std::to_string(size.width);
+            if (format == ImageFormat::jpeg) {
+                call.append(1, 'q').append(std::to_string(quality));
+            }
+            calls.push_back(call);
             const double rate = format == ImageFormat::png ? png_rate : quality / 100.0;
             EncodedImage image{format, size, quality, {}};
             image.bytes.resize(header + static_cast<std::size_t>(rate * size.width * size.height));
