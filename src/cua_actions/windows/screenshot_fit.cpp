@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include "cua_actions/windows/screenshot_jpeg.h"
 #include "cua_actions/windows/simd.h"
@@ -60,12 +61,16 @@ std::optional<std::uint64_t> positive_integer(const Json& value) {
 // One axis of the area average. Measured in units of 1/out of a source pixel,
 // image pixel x covers [x*in, (x+1)*in) and source pixel j covers
 // [j*out, (j+1)*out): the overlaps are whole numbers adding up to `in` for
-// every image pixel, so the weights are exact.
+// every image pixel. They are kept as fractions of 65536 (adding up to exactly
+// that), so that one 16-bit high multiply applies a weight; over both passes
+// the result stays within a tenth of a step of the exact average.
 struct AxisTaps {
     std::vector<std::int32_t> first;   // first source pixel of each image pixel
     std::vector<std::uint32_t> begin;  // its weights are weights[begin[x] .. begin[x + 1])
-    std::vector<std::int32_t> weights;
+    std::vector<std::uint16_t> weights;
 };
+
+constexpr std::uint32_t kWeightOne = 65536;
 
 AxisTaps box_taps(std::int32_t in, std::int32_t out) {
     AxisTaps taps;
@@ -78,102 +83,232 @@ AxisTaps box_taps(std::int32_t in, std::int32_t out) {
         const std::int64_t first = start / out;
         const std::int64_t last = (end - 1) / out;
         taps.first.push_back(static_cast<std::int32_t>(first));
-        taps.begin.push_back(static_cast<std::uint32_t>(taps.weights.size()));
+        const std::size_t begin = taps.weights.size();
+        taps.begin.push_back(static_cast<std::uint32_t>(begin));
+        std::uint32_t total = 0;
+        std::size_t largest = begin;
+        std::uint32_t largest_weight = 0;
         for (std::int64_t j = first; j <= last; ++j) {
             const std::int64_t overlap = std::min(end, (j + 1) * out) - std::max(start, j * out);
-            taps.weights.push_back(static_cast<std::int32_t>(overlap));
+            const auto weight = static_cast<std::uint32_t>(overlap * kWeightOne / in);
+            total += weight;
+            if (weight > largest_weight) {
+                largest = taps.weights.size();
+                largest_weight = weight;
+            }
+            // Only an axis kept at its size has a single whole weight; 65535
+            // still returns every value exactly after rounding.
+            taps.weights.push_back(
+                static_cast<std::uint16_t>(std::min<std::uint32_t>(weight, 65535)));
         }
+        // The rounding remainder goes to the largest weight (never past 65535:
+        // it is below the tap count, the largest below 65536 * out / in).
+        const std::uint32_t topped = std::min<std::uint32_t>(
+            65535, taps.weights[largest] + (kWeightOne - std::min(kWeightOne, total)));
+        taps.weights[largest] = static_cast<std::uint16_t>(topped);
     }
     taps.begin.push_back(static_cast<std::uint32_t>(taps.weights.size()));
     return taps;
 }
 
-// Weighted sum of the rows of one image row, per channel, in exact integers
-// (at most 255 times the source height): `sums` holds width * 4 values.
-void sum_rows(BgrxView source, const AxisTaps& rows, std::int32_t y, float* sums) {
+// High half of a * w: a weight applied to a value held as value * 256.
+inline std::uint16_t weighted(std::uint32_t value, std::uint16_t weight) {
+    return static_cast<std::uint16_t>((value * weight) >> 16);
+}
+
+#ifdef ZELTO_HAVE_SSE2
+// One row's 16 bytes weighed into the two accumulators (value * 256 in 16-bit
+// lanes: the bytes go into the high half of each lane).
+inline void add_weighed_row(const std::uint8_t* row, __m128i w, __m128i& low, __m128i& high) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+    low = _mm_add_epi16(low, _mm_mulhi_epu16(_mm_unpacklo_epi8(zero, bytes), w));
+    high = _mm_add_epi16(high, _mm_mulhi_epu16(_mm_unpackhi_epi8(zero, bytes), w));
+}
+
+// N rows unrolled, their weights held in registers (a ratio below 3 needs at
+// most four rows). Returns how many bytes it did.
+template <std::size_t... I>
+std::size_t sum_rows_unrolled(const std::uint8_t* first, std::size_t stride,
+                              const std::uint16_t* weight, std::uint16_t* sums,
+                              std::index_sequence<I...>) {
+    const __m128i w[] = {_mm_set1_epi16(static_cast<short>(weight[I]))...};
+    std::size_t k = 0;
+    for (; k + 16 <= stride; k += 16) {
+        __m128i low = _mm_setzero_si128();
+        __m128i high = _mm_setzero_si128();
+        (add_weighed_row(first + stride * I + k, w[I], low, high), ...);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + k), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + k + 8), high);
+    }
+    return k;
+}
+
+// Any number of rows.
+std::size_t sum_rows_any(const std::uint8_t* first, std::size_t stride, const std::uint16_t* weight,
+                         std::uint32_t count, std::uint16_t* sums) {
+    std::size_t k = 0;
+    for (; k + 16 <= stride; k += 16) {
+        __m128i low = _mm_setzero_si128();
+        __m128i high = _mm_setzero_si128();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            add_weighed_row(first + stride * i + k, _mm_set1_epi16(static_cast<short>(weight[i])),
+                            low, high);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + k), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + k + 8), high);
+    }
+    return k;
+}
+#endif
+
+// The source rows of image row y averaged, per channel, as value * 256 (the
+// weights add up to one, so the sum never passes 255 * 256). `sums` holds
+// width * 4 values.
+void sum_rows(BgrxView source, const AxisTaps& rows, std::int32_t y, std::uint16_t* sums) {
     const std::size_t stride = static_cast<std::size_t>(source.width) * kChannels;
     const std::uint8_t* first = source.pixels + stride * rows.first[y];
-    const std::int32_t* weight = rows.weights.data() + rows.begin[y];
+    const std::uint16_t* weight = rows.weights.data() + rows.begin[y];
     const std::uint32_t count = rows.begin[y + 1] - rows.begin[y];
     std::size_t k = 0;
 #ifdef ZELTO_HAVE_SSE2
-    // Rows in pairs: the two rows' bytes interleaved as 16-bit values and
-    // multiplied by their two weights in one madd. The weights (at most the
-    // image height) fit its signed 16 bits for any image below 32768 rows.
-    if (rows.first.size() < 32768) {
-        const __m128i zero = _mm_setzero_si128();
-        for (; k + 16 <= stride; k += 16) {
-            __m128i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero;
-            for (std::uint32_t i = 0; i < count; i += 2) {
-                const bool pair = i + 1 < count;
-                const std::uint8_t* upper = first + stride * i + k;
-                const std::uint8_t* lower = pair ? upper + stride : upper;
-                const std::int32_t upper_weight = weight[i];
-                const std::int32_t lower_weight = pair ? weight[i + 1] : 0;
-                const __m128i w = _mm_set1_epi32(
-                    static_cast<int>((static_cast<std::uint32_t>(lower_weight) << 16) |
-                                     static_cast<std::uint32_t>(upper_weight)));
-                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(upper));
-                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lower));
-                const __m128i a_lo = _mm_unpacklo_epi8(a, zero);
-                const __m128i b_lo = _mm_unpacklo_epi8(b, zero);
-                const __m128i a_hi = _mm_unpackhi_epi8(a, zero);
-                const __m128i b_hi = _mm_unpackhi_epi8(b, zero);
-                acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(a_lo, b_lo), w));
-                acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(a_lo, b_lo), w));
-                acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(a_hi, b_hi), w));
-                acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(a_hi, b_hi), w));
-            }
-            _mm_storeu_ps(sums + k, _mm_cvtepi32_ps(acc0));
-            _mm_storeu_ps(sums + k + 4, _mm_cvtepi32_ps(acc1));
-            _mm_storeu_ps(sums + k + 8, _mm_cvtepi32_ps(acc2));
-            _mm_storeu_ps(sums + k + 12, _mm_cvtepi32_ps(acc3));
-        }
+    switch (count) {
+        case 1:
+            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<1>());
+            break;
+        case 2:
+            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<2>());
+            break;
+        case 3:
+            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<3>());
+            break;
+        case 4:
+            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<4>());
+            break;
+        default:
+            k = sum_rows_any(first, stride, weight, count, sums);
+            break;
     }
 #endif
     for (; k < stride; ++k) {
         std::uint32_t sum = 0;
         for (std::uint32_t i = 0; i < count; ++i) {
-            sum += static_cast<std::uint32_t>(weight[i]) * first[stride * i + k];
+            sum += weighted(static_cast<std::uint32_t>(first[stride * i + k]) << 8, weight[i]);
         }
-        sums[k] = static_cast<float>(sum);
+        sums[k] = static_cast<std::uint16_t>(sum);
     }
 }
 
-// Weighted sums of the columns of `sums`, scaled to 0..255 and rounded: one
-// BGRX image row. The float error stays far below half a step.
-void sum_columns(const float* sums, const AxisTaps& columns, const float* broadcast_weights,
-                 float scale, std::int32_t width, std::uint8_t* out) {
-    for (std::int32_t x = 0; x < width; ++x, out += kChannels) {
-        const float* column = sums + static_cast<std::size_t>(columns.first[x]) * kChannels;
-        const std::uint32_t begin = columns.begin[x];
-        const std::uint32_t count = columns.begin[x + 1] - begin;
-#ifdef ZELTO_HAVE_SSE2
-        const float* weight = broadcast_weights + static_cast<std::size_t>(begin) * kChannels;
-        __m128 acc = _mm_setzero_ps();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_loadu_ps(column + i * kChannels),
-                                             _mm_loadu_ps(weight + i * kChannels)));
+// The column weights paired for the vector path: for every image pixel the
+// same number of pairs (the most any pixel needs, zero weights after its
+// own), each as one vector of four lanes of the first weight and four of the
+// second, to weigh two neighbouring pixels of the row of sums in one multiply.
+struct PairedWeights {
+    std::uint32_t pairs_per_pixel = 0;
+    std::vector<std::uint16_t> lanes;  // 8 per pair
+};
+
+PairedWeights paired_weights(const AxisTaps& columns) {
+    PairedWeights paired;
+    const std::size_t width = columns.first.size();
+    for (std::size_t x = 0; x < width; ++x) {
+        paired.pairs_per_pixel =
+            std::max(paired.pairs_per_pixel, (columns.begin[x + 1] - columns.begin[x] + 1) / 2);
+    }
+    paired.lanes.assign(width * paired.pairs_per_pixel * 8, 0);
+    for (std::size_t x = 0; x < width; ++x) {
+        std::uint16_t* lane = paired.lanes.data() + x * paired.pairs_per_pixel * 8;
+        for (std::uint32_t i = columns.begin[x]; i < columns.begin[x + 1]; ++i, lane += 4) {
+            std::fill_n(lane, 4, columns.weights[i]);
         }
+    }
+    return paired;
+}
+
+#ifdef ZELTO_HAVE_SSE2
+// One image pixel's weighted sum: the pairs' products added, then the two
+// halves (the pairs' first and second pixels) added, in the low four lanes.
+template <std::uint32_t P>
+inline __m128i column_sum(const std::uint16_t* column, const std::uint16_t* weights,
+                          std::uint32_t pairs) {
+    __m128i acc = _mm_setzero_si128();
+    for (std::uint32_t p = 0; p < (P == 0 ? pairs : P); ++p) {
+        const __m128i two =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + p * 2 * kChannels));
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + p * 8));
+        acc = _mm_add_epi16(acc, _mm_mulhi_epu16(two, w));
+    }
+    return _mm_add_epi16(acc, _mm_srli_si128(acc, 8));
+}
+
+// P pairs per pixel (fixed for the common ratios, 0 for any); two image
+// pixels rounded, packed and stored at a time.
+template <std::uint32_t P>
+void sum_columns_vector(const std::uint16_t* sums, const AxisTaps& columns,
+                        const PairedWeights& paired, std::int32_t width, std::uint8_t* out) {
+    const std::uint32_t pairs = paired.pairs_per_pixel;
+    const std::size_t step = static_cast<std::size_t>(pairs) * 8;
+    const std::uint16_t* weights = paired.lanes.data();
+    const __m128i half = _mm_set1_epi16(128);
+    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+    const auto column = [&](std::int32_t x) {
+        return sums + static_cast<std::size_t>(columns.first[x]) * kChannels;
+    };
+    std::int32_t x = 0;
+    for (; x + 2 <= width; x += 2, out += 2 * kChannels, weights += 2 * step) {
+        const __m128i both =
+            _mm_unpacklo_epi64(column_sum<P>(column(x), weights, pairs),
+                               column_sum<P>(column(x + 1), weights + step, pairs));
+        const __m128i rounded = _mm_srli_epi16(_mm_add_epi16(both, half), 8);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
+                         _mm_and_si128(_mm_packus_epi16(rounded, rounded), colour));
+    }
+    if (x < width) {
         const __m128i rounded =
-            _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(acc, _mm_set1_ps(scale)), _mm_set1_ps(0.5f)));
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(rounded, rounded), rounded);
+            _mm_srli_epi16(_mm_add_epi16(column_sum<P>(column(x), weights, pairs), half), 8);
         const std::uint32_t pixel =
-            static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes)) & 0x00FFFFFFu;
+            static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(rounded, rounded))) &
+            0x00FFFFFFu;
         std::memcpy(out, &pixel, sizeof(pixel));
+    }
+}
+#endif
+
+// The row of sums averaged across into one BGRX image row, rounded. `sums`
+// has zero pixels past its end for the padding pairs (two per pair).
+void sum_columns(const std::uint16_t* sums, const AxisTaps& columns, const PairedWeights& paired,
+                 std::int32_t width, std::uint8_t* out) {
+#ifdef ZELTO_HAVE_SSE2
+    switch (paired.pairs_per_pixel) {
+        case 1:
+            sum_columns_vector<1>(sums, columns, paired, width, out);
+            break;
+        case 2:
+            sum_columns_vector<2>(sums, columns, paired, width, out);
+            break;
+        case 3:
+            sum_columns_vector<3>(sums, columns, paired, width, out);
+            break;
+        default:
+            sum_columns_vector<0>(sums, columns, paired, width, out);
+            break;
+    }
 #else
-        (void)broadcast_weights;
-        const std::int32_t* weight = columns.weights.data() + begin;
+    (void)paired;
+    for (std::int32_t x = 0; x < width; ++x, out += kChannels) {
+        const std::uint16_t* column = sums + static_cast<std::size_t>(columns.first[x]) * kChannels;
+        const std::uint16_t* weight = columns.weights.data() + columns.begin[x];
+        const std::uint32_t count = columns.begin[x + 1] - columns.begin[x];
         for (std::size_t c = 0; c < 3; ++c) {
-            float acc = 0;
+            std::uint32_t acc = 0;
             for (std::uint32_t i = 0; i < count; ++i) {
-                acc += static_cast<float>(weight[i]) * column[i * kChannels + c];
+                acc += weighted(column[i * kChannels + c], weight[i]);
             }
-            out[c] = static_cast<std::uint8_t>(std::min(255.0f, acc * scale + 0.5f));
+            out[c] = static_cast<std::uint8_t>((acc + 128) >> 8);
         }
         out[3] = 0;
-#endif
     }
+#endif
 }
 
 // --- budget -------------------------------------------------------------------
@@ -249,16 +384,10 @@ ImageSize fitted_size(ImageSize source, std::optional<std::int32_t> max_size) {
 std::vector<std::uint8_t> resample_area_average(BgrxView source, ImageSize size) {
     const AxisTaps columns = box_taps(source.width, size.width);
     const AxisTaps rows = box_taps(source.height, size.height);
-    // Each column weight four times over, one per channel lane.
-    std::vector<float> broadcast(columns.weights.size() * kChannels);
-    for (std::size_t i = 0; i < columns.weights.size(); ++i) {
-        std::fill_n(broadcast.begin() + static_cast<std::ptrdiff_t>(i * kChannels), kChannels,
-                    static_cast<float>(columns.weights[i]));
-    }
-    // The weights of one image pixel add up to source width * source height.
-    const float scale =
-        static_cast<float>(1.0 / (static_cast<double>(source.width) * source.height));
-    std::vector<float> sums(static_cast<std::size_t>(source.width) * kChannels);
+    const PairedWeights paired = paired_weights(columns);
+    // Zero pixels past the end for the padding pairs of the last image pixels.
+    std::vector<std::uint16_t> sums(
+        (static_cast<std::size_t>(source.width) + 2 * paired.pairs_per_pixel) * kChannels);
     const std::size_t out_stride = static_cast<std::size_t>(size.width) * kChannels;
     std::vector<std::uint8_t> image(out_stride * size.height);
     // Row by row: the source rows of one image row are summed while they are
@@ -266,8 +395,7 @@ std::vector<std::uint8_t> resample_area_average(BgrxView source, ImageSize size)
     // the row of sums is reduced across.
     for (std::int32_t y = 0; y < size.height; ++y) {
         sum_rows(source, rows, y, sums.data());
-        sum_columns(sums.data(), columns, broadcast.data(), scale, size.width,
-                    image.data() + out_stride * y);
+        sum_columns(sums.data(), columns, paired, size.width, image.data() + out_stride * y);
     }
     return image;
 }
