@@ -5,20 +5,35 @@
 //   screenshot_bench [--frames=DIR] [--verify-only] [benchmark flags]
 //
 // --verify-only checks that the pipeline's PNG of both frames decodes to exactly
-// the expected pixels, with either deflater, and stops there.
+// the expected pixels, with either deflater, that the fitted JPEG and PNG at
+// 1568 px decode at that size and close to the exact area average, and stops
+// there.
+//
+// The fit cases take the capture buffer to a fitted image (1568 px, no byte
+// budget): fit_jpeg and fit_png the action's own path, fit_jpeg_floor
+// libjpeg-turbo alone on pixels already resized, fit_jpeg_plain a
+// straightforward per-pixel resize loop plus the same encoder. Their counters
+// give the encoded bytes and the PSNR against the exact area average.
 // DIR holds desk1080.png (1920x1080) and desk4k.png (3840x2160); it defaults to
 // tests/bench/frames in the repository.
 
 #include <benchmark/benchmark.h>
 #include <png.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jpeglib.h>
+
 #include "cua_actions/windows/screenshot_encode.h"
+#include "cua_actions/windows/screenshot_fit.h"
+#include "cua_actions/windows/screenshot_jpeg.h"
+#include "support/area_average_reference.h"
 #include "text/text.h"
 
 namespace {
@@ -126,6 +141,159 @@ bool verify(const Frame& frame, const PngOptions& options, const char* label) {
     return decoded == bgrx_to_rgba(BgrxView{reduced.data(), size.width, size.height});
 }
 
+// --- the fitted image ----------------------------------------------------------
+
+constexpr std::int32_t kFitSize = 1568;
+constexpr int kFitQuality = 85;
+
+// The action's work after the capture on the fitted path: blackout test,
+// resampling, encoding, data URL.
+std::string fit_pipeline(const Frame& frame, FitFormat format) {
+    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
+    if (is_blackout(count_dark_samples(view))) {
+        return {};
+    }
+    const auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format});
+    const EncodedImage* image = std::get_if<EncodedImage>(&fitted);
+    return image != nullptr ? image_data_url(*image) : std::string();
+}
+
+// The straightforward resize: every image pixel walks its source rectangle
+// with floating-point overlaps.
+std::vector<std::uint8_t> plain_resize(const Frame& frame, ImageSize size) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(size.width) * size.height * 4);
+    const double sx = static_cast<double>(frame.width) / size.width;
+    const double sy = static_cast<double>(frame.height) / size.height;
+    std::uint8_t* target = out.data();
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x, target += 4) {
+            double sum[3] = {0, 0, 0};
+            for (int j = static_cast<int>(y * sy); j < std::ceil((y + 1) * sy); ++j) {
+                const double h = std::min((y + 1) * sy, j + 1.0) - std::max(y * sy, double(j));
+                for (int i = static_cast<int>(x * sx); i < std::ceil((x + 1) * sx); ++i) {
+                    const double w =
+                        (std::min((x + 1) * sx, i + 1.0) - std::max(x * sx, double(i)));
+                    const std::uint8_t* p =
+                        frame.bgrx.data() + (static_cast<std::size_t>(j) * frame.width + i) * 4;
+                    for (int c = 0; c < 3; ++c) {
+                        sum[c] += w * h * p[c];
+                    }
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                target[c] = static_cast<std::uint8_t>(sum[c] / (sx * sy) + 0.5);
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> encode_or_empty(const std::vector<std::uint8_t>& bgrx, ImageSize size) {
+    auto jpeg = encode_jpeg(BgrxView{bgrx.data(), size.width, size.height}, kFitQuality);
+    auto* bytes = std::get_if<std::vector<std::uint8_t>>(&jpeg);
+    return bytes != nullptr ? std::move(*bytes) : std::vector<std::uint8_t>();
+}
+
+struct Decoded {
+    ImageSize size;
+    std::vector<std::uint8_t> bgrx;
+};
+
+// libjpeg's default error handling ends the program, which suits a benchmark.
+Decoded decode_jpeg(const std::vector<std::uint8_t>& bytes) {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&info);
+    Decoded decoded{
+        {static_cast<std::int32_t>(info.output_width),
+         static_cast<std::int32_t>(info.output_height)},
+        std::vector<std::uint8_t>(std::size_t{info.output_width} * info.output_height * 4)};
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row =
+            decoded.bgrx.data() + std::size_t{info.output_scanline} * info.output_width * 4;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return decoded;
+}
+
+Decoded decode_png(const std::vector<std::uint8_t>& bytes) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Decoded decoded;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) {
+        return decoded;
+    }
+    image.format = PNG_FORMAT_BGRA;
+    decoded.bgrx.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, decoded.bgrx.data(), 0, nullptr)) {
+        return Decoded{};
+    }
+    decoded.size =
+        ImageSize{static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height)};
+    return decoded;
+}
+
+// Peak signal-to-noise ratio of blue, green and red against the exact average.
+double psnr(const std::vector<std::uint8_t>& bgrx, const std::vector<double>& reference) {
+    double squared = 0;
+    for (std::size_t p = 0; p < reference.size() / 3; ++p) {
+        for (std::size_t c = 0; c < 3; ++c) {
+            const double d = bgrx[p * 4 + c] - reference[p * 3 + c];
+            squared += d * d;
+        }
+    }
+    const double mse = squared / static_cast<double>(reference.size());
+    return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99.0;
+}
+
+struct FitFigures {
+    ImageSize size;
+    std::vector<double> reference;        // exact area average at the fitted size
+    std::vector<std::uint8_t> resampled;  // our resampler's pixels
+    std::vector<std::uint8_t> jpeg, png;  // the fitted images' bytes
+    double jpeg_psnr = 0, png_psnr = 0;
+};
+
+bool measure_fit(const Frame& frame, FitFigures& figures) {
+    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
+    figures.size = fitted_size(ImageSize{frame.width, frame.height}, kFitSize);
+    figures.reference = sim::area_average_reference(frame.bgrx.data(), frame.width, frame.height,
+                                                    figures.size.width, figures.size.height);
+    figures.resampled = resample_area_average(view, figures.size);
+    for (const FitFormat format : {FitFormat::jpeg, FitFormat::png}) {
+        auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format});
+        const EncodedImage* image = std::get_if<EncodedImage>(&fitted);
+        if (image == nullptr) {
+            return false;
+        }
+        const bool jpeg = format == FitFormat::jpeg;
+        const Decoded decoded = jpeg ? decode_jpeg(image->bytes) : decode_png(image->bytes);
+        if (decoded.size != figures.size) {
+            return false;
+        }
+        (jpeg ? figures.jpeg : figures.png) = image->bytes;
+        (jpeg ? figures.jpeg_psnr : figures.png_psnr) = psnr(decoded.bgrx, figures.reference);
+    }
+    return true;
+}
+
+// The fitted JPEG and PNG decode at 1568 px and match the exact area average:
+// the PNG within rounding, the JPEG at 30 dB or better.
+bool verify_fit(const Frame& frame, const FitFigures& figures) {
+    std::printf("%s fitted: %dx%d, JPEG q%d %zu bytes (%.2f dB), PNG %zu bytes (%.2f dB)\n",
+                frame.name.c_str(), figures.size.width, figures.size.height, kFitQuality,
+                figures.jpeg.size(), figures.jpeg_psnr, figures.png.size(), figures.png_psnr);
+    return std::max(figures.size.width, figures.size.height) == kFitSize &&
+           figures.jpeg_psnr >= 30 && figures.png_psnr >= 50;
+}
+
 // Keeps the median (or the only) real time of every benchmark for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
@@ -200,6 +368,14 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    static std::vector<FitFigures> fit_figures(frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (!measure_fit(frames[i], fit_figures[i]) || !verify_fit(frames[i], fit_figures[i])) {
+            std::fprintf(stderr, "%s: the fitted image is not the expected size or quality\n",
+                         frames[i].name.c_str());
+            return 1;
+        }
+    }
     if (verify_only) {
         return 0;
     }
@@ -240,6 +416,50 @@ int main(int argc, char** argv) {
         ->UseRealTime()
         ->MeasureProcessCPUTime();
 
+    // The fitted image, one thread throughout (the PNG's own strips aside).
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Frame* f = &frames[i];
+        const FitFigures* figures = &fit_figures[i];
+        const auto fit_case = [](const std::string& name, auto body, std::size_t bytes,
+                                 double quality) {
+            benchmark::RegisterBenchmark(name.c_str(),
+                                         [body, bytes, quality](benchmark::State& state) {
+                                             for (auto _ : state) {
+                                                 body();
+                                             }
+                                             state.counters["bytes"] = static_cast<double>(bytes);
+                                             state.counters["psnr_dB"] = quality;
+                                         })
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime();
+        };
+        fit_case(
+            "fit_jpeg/" + f->name,
+            [f] { benchmark::DoNotOptimize(fit_pipeline(*f, FitFormat::jpeg)); },
+            figures->jpeg.size(), figures->jpeg_psnr);
+        fit_case(
+            "fit_png/" + f->name,
+            [f] { benchmark::DoNotOptimize(fit_pipeline(*f, FitFormat::png)); },
+            figures->png.size(), figures->png_psnr);
+        fit_case(
+            "fit_jpeg_floor/" + f->name,
+            [figures] {
+                benchmark::DoNotOptimize(encode_or_empty(figures->resampled, figures->size));
+            },
+            figures->jpeg.size(), figures->jpeg_psnr);
+        const std::vector<std::uint8_t> plain = plain_resize(*f, figures->size);
+        const Decoded plain_decoded = decode_jpeg(encode_or_empty(plain, figures->size));
+        fit_case(
+            "fit_jpeg_plain/" + f->name,
+            [f, figures] {
+                benchmark::DoNotOptimize(
+                    encode_or_empty(plain_resize(*f, figures->size), figures->size));
+            },
+            encode_or_empty(plain, figures->size).size(),
+            psnr(plain_decoded.bgrx, figures->reference));
+    }
+
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const auto& [what, times] :
@@ -249,6 +469,12 @@ int main(int argc, char** argv) {
         print_ratio(what, *times, "pipeline_1thread/1080p", "baseline_libpng/1080p");
         print_ratio(what, *times, "pipeline_zlib/1080p", "baseline_libpng/1080p");
         print_ratio(what, *times, "pipeline_zlib/4K", "pipeline_zlib/1080p");
+        for (const char* frame : {"1080p", "4K"}) {
+            const std::string name = frame;
+            print_ratio(what, *times, "fit_jpeg/" + name, "fit_jpeg_floor/" + name);
+            print_ratio(what, *times, "fit_jpeg_plain/" + name, "fit_jpeg/" + name);
+            print_ratio(what, *times, "fit_png/" + name, "fit_jpeg/" + name);
+        }
     }
     benchmark::Shutdown();
     return 0;

@@ -27,7 +27,7 @@ REQUEST = '{"action":"screenshot","params":{}}\n'
 WHITE = (255, 255, 255, 255)
 
 # A second desktop of its own for the 2560x1440 screen (and the empty black one).
-WIDE_DISPLAY = ":98"
+WIDE_DISPLAY = os.environ.get("ZELTO_WIDE_DISPLAY", ":98")
 WIDE_SCREEN = "2560x1440x24"
 
 
@@ -132,6 +132,60 @@ class ScreenshotOnTheMainDesktop(unittest.TestCase):
         for x, y in inside_points(rect, 40):
             self.assertEqual(png.pixel(x, y), WHITE, f"at {x},{y} inside {rect}")
         self.assertEqual(result.stderr, b"")
+
+
+def jpeg_dimensions(data):
+    """Width and height from the JPEG's start-of-frame marker."""
+    assert data[:2] == b"\xff\xd8", "no JPEG start of image"
+    at = 2
+    while at + 4 <= len(data):
+        assert data[at] == 0xFF, f"no marker at {at}"
+        marker, length = data[at + 1], struct.unpack(">H", data[at + 2:at + 4])[0]
+        if marker in (0xC0, 0xC1, 0xC2):
+            height, width = struct.unpack(">HH", data[at + 5:at + 9])
+            return width, height
+        at += 2 + length
+    raise AssertionError("no start-of-frame marker")
+
+
+class FittedScreenshotOnTheMainDesktop(unittest.TestCase):
+    def test_fitted_images_of_the_probe_window(self):
+        probe = harness.Probe(harness.BUILD / "screenshot-fit-probe.log", rect=(200, 150, 640, 480))
+        try:
+            rect = probe.wait_for(lambda m: m["msg"] == "ready")["rect"]
+            time.sleep(1.0)
+            jpeg_result = harness.run_action(
+                '{"action":"screenshot","params":{"max_size":800,"format":"jpeg"}}\n')
+            png_result = harness.run_action('{"action":"screenshot","params":{"max_size":800}}\n')
+            refused = harness.run_action(
+                '{"action":"screenshot","params":{"max_size":800,"max_bytes":10}}\n')
+        finally:
+            probe.close()
+        geometry = {"display_id": "0,0,1920,1080", "height": 450, "sourceHeight": 1080,
+                    "sourceWidth": 1920, "width": 800}
+        data = jpeg_result.json["data"]
+        self.assertEqual({k: v for k, v in data.items() if k != "image"},
+                         {**geometry, "format": "jpeg"})
+        prefix = "data:image/jpeg;base64,"
+        self.assertTrue(data["image"].startswith(prefix), data["image"][:40])
+        jpeg = base64.b64decode(data["image"][len(prefix):], validate=True)
+        self.assertEqual(jpeg_dimensions(jpeg), (800, 450))
+        self.assertEqual(jpeg[-2:], b"\xff\xd9")
+        self.assertEqual(jpeg_result.stderr, b"")
+
+        # Without a budget "auto" is a PNG: blocks wholly inside the white client
+        # area average to white.
+        self.assertEqual({k: v for k, v in png_result.json["data"].items() if k != "image"},
+                         {**geometry, "format": "png"})
+        png = image_of(png_result)
+        self.assertEqual((png.width, png.height), (800, 450))
+        for x, y in inside_points(rect, 40):
+            self.assertEqual(png.pixel(x * 800 // 1920, y * 450 // 1080), WHITE, f"at {x},{y}")
+
+        self.assertFalse(refused.json["ok"])
+        self.assertRegex(refused.json["error"],
+                         r"^max_bytes 10 is too small: the smallest jpeg image of this display "
+                         r"takes [0-9]+ bytes$")
 
 
 class ScreenshotOnAWideDesktop(unittest.TestCase):
