@@ -41,18 +41,16 @@ class TwoMonitors(unittest.TestCase):
                                                  f":{int(display[1:]) - 10}"),
             "ZELTO_WINEPREFIX": str(harness.BUILD / "wineprefix-two-monitors")}
         cls.desktop = harness.start_desktop(settings)
+        # Class cleanups run even when this set-up fails half way, last added first.
+        cls.addClassCleanup(harness.stop_desktop, cls.desktop)
         cls.left = harness.Probe(harness.BUILD / "two-monitors-left.log", rect=LEFT_RECT,
                                  desktop=cls.desktop, quadrants=LEFT_PATTERN)
+        cls.addClassCleanup(cls.left.close)
         cls.primary = harness.Probe(harness.BUILD / "two-monitors-primary.log",
                                     rect=PRIMARY_RECT, desktop=cls.desktop,
                                     quadrants=PRIMARY_PATTERN)
+        cls.addClassCleanup(cls.primary.close)
         time.sleep(1.0)  # let both windows be painted on the X screen
-
-    @classmethod
-    def tearDownClass(cls):
-        for probe in (cls.left, cls.primary):
-            probe.close()
-        harness.stop_desktop(cls.desktop)
 
     def run_ok(self, action, **params):
         result = harness.run_action(request(action, **params), desktop=self.desktop)
