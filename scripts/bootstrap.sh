@@ -15,6 +15,7 @@ APT_PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   binutils-mingw-w64-x86-64
   wine wine64 xvfb xdotool openbox x11-utils x11-xserver-utils
+  xserver-xephyr
   clang-format clang libclang-rt-dev
 )
 # Node's test runner drives the MCP server with the official client SDK; keep a

@@ -3,8 +3,9 @@
 #   1. host unit tests against the simulated desktop (plain and under ASan/UBSan), and a
 #      short run of every fuzz target,
 #   2. the same unit tests cross-compiled with MinGW-w64, run under Wine,
-#   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop,
-#      then zelto-cua-mcp.exe driven by an MCP client (tests/mcp, Node).
+#   3. end-to-end tests of the real zelto-cua.exe under Wine on an Xvfb desktop (and a
+#      two-monitor one, Xephyr in Xvfb, for tests/e2e/test_two_monitors.py), then
+#      zelto-cua-mcp.exe driven by an MCP client (tests/mcp, Node).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "text/json_reader.h"
 #include "mcp/params_schemas.h"
 #include "text/json_output.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace mcp {
@@ -19,40 +19,43 @@ constexpr seconds kPowerShellLimit{2 * 30 + 10};
 
 constexpr std::string_view kImagePrefix = "data:image/png;base64,";
 
-constexpr std::array<Tool, 12> kTools{{
+constexpr std::array<Tool, 13> kTools{{
     {"screenshot", "Take a screenshot",
      "Captures one display and returns it as a PNG image, followed by its geometry: the "
      "display_id of the captured display, the image size and the scale factor (displays larger "
      "than 2200 pixels come back halved or quartered). Without display_id the primary display is "
-     "captured; pass the display_id from here to the other tools to act on the same display.",
+     "captured; pass the display_id from here to the other tools to act on the same display."
+     " list_displays lists every display_id.",
      true, false, kActionLimit},
     {"move", "Move the pointer",
      "Moves the mouse pointer to a position without clicking. position is [x, y] as fractions "
      "0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); display_id "
      "(from a screenshot's result) chooses the display, the primary one by default. Returns how "
-     "the position was mapped to physical pixels.",
+     "the position was mapped to physical pixels. list_displays lists every display_id.",
      false, false, kActionLimit},
     {"click", "Left-click",
      "Moves the pointer to a position and clicks the left mouse button. position is [x, y] as "
      "fractions 0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); "
-     "display_id (from a screenshot's result) chooses the display, the primary one by default.",
+     "display_id (from a screenshot's result) chooses the display, the primary one by default. "
+     "list_displays lists every display_id.",
      false, false, kActionLimit},
     {"right_click", "Right-click",
      "Moves the pointer to a position and clicks the right mouse button, usually opening a "
      "context menu. position is [x, y] as fractions 0 to 1 of the display, or thousandths when "
      "above 1; display_id (from a screenshot's result) chooses the display, the primary one by "
-     "default.",
+     "default. list_displays lists every display_id.",
      false, false, kActionLimit},
     {"scroll", "Scroll",
      "Moves the pointer to a position and turns the mouse wheel by amount notches: positive "
      "scrolls up, negative down (default 5, at most 25). position is [x, y] as fractions 0 to 1 "
      "of the display, or thousandths when above 1; display_id (from a screenshot's result) "
-     "chooses the display.",
+     "chooses the display. list_displays lists every display_id.",
      false, false, kActionLimit},
     {"drag", "Drag",
      "Presses the left mouse button at position1, moves to position2 in small steps and releases "
      "it there. Both are [x, y] as fractions 0 to 1 of the display, or thousandths when above 1; "
-     "display_id (from a screenshot's result) chooses the display for both.",
+     "display_id (from a screenshot's result) chooses the display for both. list_displays lists "
+     "every display_id.",
      false, false, kActionLimit},
     {"type", "Type text",
      "Types text into the window that has the keyboard focus, as if typed on the keyboard; any "
@@ -73,7 +76,7 @@ constexpr std::array<Tool, 12> kTools{{
      "Opens an application by name (Start Menu and installed programs are searched), or brings "
      "its window forward when it is already open, then maximizes it on the chosen display and "
      "gives it the keyboard focus. display_id (from a screenshot's result) chooses the display; "
-     "the result names the window and its process id.",
+     "the result names the window and its process id. list_displays lists every display_id.",
      false, false, kActionLimit},
     {"run_powershell", "Run a PowerShell script",
      "Runs a Windows PowerShell script in a hidden process with the user's rights and returns "
@@ -84,6 +87,12 @@ constexpr std::array<Tool, 12> kTools{{
     {"check_permissions", "Check permissions",
      "Reports whether input control (accessibility) and screen capture (screen_recording) are "
      "permitted; on Windows both always are. A quick way to check that the executor runs.",
+     true, false, kActionLimit},
+    {"list_displays", "List the displays",
+     "Lists every display (monitor) of the desktop, sorted by position from the left: its "
+     "display_id, x, y, width and height in physical pixels, whether it is the primary display "
+     "(the default of the other tools), and its scale (1.5 at 150 %) where the system reports "
+     "one. Pass a display_id from here to screenshot, the pointer tools or open_app.",
      true, false, kActionLimit},
 }};
 

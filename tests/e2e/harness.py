@@ -49,6 +49,32 @@ def wine_prefix():
     return Path(desktop_env()["WINEPREFIX"])
 
 
+def start_desktop(settings):
+    """Starts another desktop (scripts/desktop.sh with these ZELTO_* settings) and
+    returns its environment, for the `desktop` argument of the helpers below."""
+    env = dict(os.environ)
+    env.setdefault("ZELTO_TOOLS_DIR", str(BUILD / "tests" / "e2e" / "tools"))
+    env.update(settings)
+    out = subprocess.run(["bash", str(ROOT / "scripts" / "desktop.sh"), "start"], env=env,
+                         check=True, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                         timeout=300).stdout.decode()
+    for token in shlex.split(out):
+        if token != "export":
+            key, _, value = token.partition("=")
+            env[key] = value
+    return env
+
+
+def stop_desktop(desktop):
+    subprocess.run(["bash", str(ROOT / "scripts" / "desktop.sh"), "stop"], env=desktop,
+                   check=False, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def _env_of(desktop):
+    return dict(desktop) if desktop is not None else desktop_env()
+
+
 @dataclass
 class Result:
     stdout: bytes
@@ -70,10 +96,10 @@ def _pump(stream, sink, done_on_newline=None):
             done_on_newline.set()
 
 
-def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0, cwd=None):
+def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0, cwd=None, desktop=None):
     """Runs a Windows program under Wine (in `cwd`, which Wine maps to a drive
-    path, when given); returns (stdout, status, stderr)."""
-    full_env = desktop_env()
+    path, when given) on the main desktop or `desktop`; returns (stdout, status, stderr)."""
+    full_env = _env_of(desktop)
     if env:
         full_env.update(env)
     process = subprocess.Popen(
@@ -131,18 +157,19 @@ def record_result(request_bytes, stdout, status):
         log.write(json.dumps(record) + "\n")
 
 
-def run_action(request, env=None, timeout=60, cwd=None, exe=EXE):
+def run_action(request, env=None, timeout=60, cwd=None, exe=EXE, desktop=None):
     """Sends one request (str or bytes) to zelto-cua.exe (or a copy of it);
     returns its Result."""
     data = request.encode("utf-8") if isinstance(request, str) else request
-    out, status, err = run_program([exe], data, env=env, timeout=timeout, cwd=cwd)
+    out, status, err = run_program([exe], data, env=env, timeout=timeout, cwd=cwd,
+                                   desktop=desktop)
     record_result(data, out, status)
     return Result(out, status, err)
 
 
-def x_pointer():
+def x_pointer(desktop=None):
     """The pointer position as the X server reports it."""
-    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=desktop_env(),
+    out = subprocess.run(["xdotool", "getmouselocation", "--shell"], env=_env_of(desktop),
                          stdout=subprocess.PIPE, check=True).stdout.decode()
     values = dict(line.split("=", 1) for line in out.split())
     return int(values["X"]), int(values["Y"])
@@ -151,15 +178,19 @@ def x_pointer():
 class Probe:
     """The probe application's window; records the messages it receives."""
 
-    def __init__(self, log_path, rect=(100, 100, 640, 480), seconds=60):
+    def __init__(self, log_path, rect=(100, 100, 640, 480), seconds=60, desktop=None,
+                 quadrants=None):
+        """`quadrants`: four 0xRRGGBB colours (top left, top right, bottom left,
+        bottom right) for a frameless window painted in them."""
         self.log_path = Path(log_path)
         self.log_path.unlink(missing_ok=True)
         x, y, w, h = rect
+        paint = [",".join(f"{c:06x}" for c in quadrants)] if quadrants else []
         self.process = subprocess.Popen(
             ["wine", str(PROBE), "window", self._windows_path(self.log_path),
-             str(x), str(y), str(w), str(h), str(seconds)],
+             str(x), str(y), str(w), str(h), str(seconds), *paint],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            env=desktop_env(), start_new_session=True,
+            env=_env_of(desktop), start_new_session=True,
         )
         self.wait_for(lambda m: m["msg"] == "ready", timeout=30)
 
@@ -224,19 +255,21 @@ def on_one_cpu():
                 os.sched_setaffinity(task, cpus)
 
 
-def top_windows():
-    out, _, _ = run_program([PROBE, "windows"])
+def top_windows(desktop=None):
+    out, _, _ = run_program([PROBE, "windows"], desktop=desktop)
     return [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]
 
 
 class WindowWatch:
     """Watches, from one probe process, for the first visible window of a class."""
 
-    def __init__(self, class_name, seconds=30):
+    def __init__(self, class_name, seconds=30, desktop=None, row=False):
+        """With `row`, the window's line is followed by one with the screen
+        pixels of its middle row while it shows."""
         self.process = subprocess.Popen(
-            ["wine", str(PROBE), "watch", class_name, str(seconds)],
+            ["wine", str(PROBE), "watch", class_name, str(seconds), *(["row"] if row else [])],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-            env=desktop_env(), start_new_session=True,
+            env=_env_of(desktop), start_new_session=True,
         )
         self.lines = []
         self._ready = threading.Event()

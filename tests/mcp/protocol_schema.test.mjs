@@ -10,7 +10,8 @@ import { BUILD, ROOT, readJsonLines } from './support.mjs';
 
 const PROTOCOL = path.join(ROOT, 'docs', 'protocol');
 const ACTIONS = ['screenshot', 'move', 'click', 'right_click', 'scroll', 'drag', 'type', 'press',
-  'press_combination', 'open_app', 'run_powershell', 'run_applescript', 'check_permissions'];
+  'press_combination', 'open_app', 'run_powershell', 'run_applescript', 'check_permissions',
+  'list_displays'];
 const urn = (name) => `urn:zelto-cua:protocol:${name}`;
 
 function loadSchemas() {
@@ -73,6 +74,10 @@ test('the schemas tell valid results and requests from broken ones', () => {
       maximized: true, pid: 4, target_title: 'a' }, ok: true }, true],
     ['open_app.result', { data: { app_name: 'Notepad', focused: false, foreground_title: 'a',
       maximized: true, pid: 4, target_title: 'a' }, ok: true }, false],
+    ['list_displays.result', { data: { displays: [{ display_id: '-1280,0,1280,1024', height: 1024,
+      primary: false, scale: 1.5, width: 1280, x: -1280, y: 0 }] }, ok: true }, true],
+    ['list_displays.result', { data: { displays: [{ height: 1024, primary: false, width: 1280,
+      x: -1280, y: 0 }] }, ok: true }, false],
     ['result', { error: 'No input received on stdin', ok: false }, true],
     ['result', { ok: false }, false],
     ['result', { error: 'x', ok: true }, false],

@@ -46,6 +46,28 @@ bool SimDesktop::set_process_dpi_aware() {
     return true;
 }
 
+cua_actions::windows::OptionalCall SimDesktop::set_process_dpi_awareness_context(
+    cua_actions::windows::DpiAwarenessContext context) {
+    auto guard = lock();
+    if (!has_dpi_awareness_context) {
+        return cua_actions::windows::OptionalCall::unavailable;
+    }
+    dpi_context_requests.push_back(context);
+    const SimDpiContextAnswer answer = dpi_context_answers[context];
+    if (answer.result == cua_actions::windows::OptionalCall::refused) {
+        last_error_ = answer.error_code;
+    }
+    return answer.result;
+}
+
+std::optional<std::uint32_t> SimDesktop::get_dpi_for_monitor(Handle monitor) {
+    auto guard = lock();
+    if (!has_get_dpi_for_monitor || monitor == 0 || monitor > monitors.size()) {
+        return std::nullopt;
+    }
+    return monitors[monitor - 1].dpi;
+}
+
 std::uint32_t SimDesktop::get_last_error() {
     auto guard = lock();
     return last_error_;

@@ -26,6 +26,14 @@ struct SimMonitor {
     Rect rect;
     std::uint32_t flags = 0;
     bool info_fails = false;  // GetMonitorInfoW refuses this monitor
+    // GetDpiForMonitor's effective DPI; nothing: the call fails for it.
+    std::optional<std::uint32_t> dpi;
+};
+
+// How SetProcessDpiAwarenessContext answers one context.
+struct SimDpiContextAnswer {
+    cua_actions::windows::OptionalCall result = cua_actions::windows::OptionalCall::accepted;
+    std::uint32_t error_code = 0;  // GetLastError after a refusal
 };
 
 // What reached the desktop, in order, stamped with virtual milliseconds.
@@ -264,7 +272,13 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::map<std::string, std::string> environment;
     SimFailures fail;
     std::uint64_t now_ns = 0;
-    int dpi_calls = 0;
+    int dpi_calls = 0;  // SetProcessDPIAware
+    // SetProcessDpiAwarenessContext: absent by default, as on systems before
+    // Windows 10 1607; an answer per context once a test makes it present.
+    bool has_dpi_awareness_context = false;
+    std::map<cua_actions::windows::DpiAwarenessContext, SimDpiContextAnswer> dpi_context_answers;
+    std::vector<cua_actions::windows::DpiAwarenessContext> dpi_context_requests;
+    bool has_get_dpi_for_monitor = true;  // false: shcore lacks GetDpiForMonitor
     std::size_t send_input_calls = 0;
     std::vector<std::string> stderr_lines;
 
@@ -373,6 +387,9 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::chrono::nanoseconds monotonic_now() override;
 
     bool set_process_dpi_aware() override;
+    cua_actions::windows::OptionalCall set_process_dpi_awareness_context(
+        cua_actions::windows::DpiAwarenessContext context) override;
+    std::optional<std::uint32_t> get_dpi_for_monitor(Handle monitor) override;
     std::uint32_t get_last_error() override;
     std::vector<Handle> enum_display_monitors() override;
     std::optional<MonitorInfo> get_monitor_info(Handle monitor) override;

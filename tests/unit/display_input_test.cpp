@@ -4,7 +4,9 @@
 
 #include <limits>
 
+#include "cua_actions/windows/dispatcher.h"
 #include "support/sim_desktop.h"
+#include "text/json_output.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -225,6 +227,75 @@ TEST_F(DisplayTest, DpiStepRunsOnceAndReportsNonZeroErrors) {
     reset_dpi_awareness_for_testing();
     ensure_dpi_awareness();
     EXPECT_TRUE(desktop->stderr_lines.empty());
+}
+
+using Context = DpiAwarenessContext;
+
+struct DpiCase {
+    const char* name;
+    bool has_context_call;
+    OptionalCall v2, v1;  // answers, refusals with codes 87 and 5
+    bool system_aware_fails;
+    std::uint32_t system_aware_code;
+    std::vector<Context> expected_requests;
+    int expected_system_calls;
+    std::vector<std::string> expected_lines;
+};
+
+TEST(DpiStep, AsksPerMonitorV2ThenV1ThenRunsTheSystemStep) {
+    constexpr auto kAccepted = OptionalCall::accepted;
+    constexpr auto kRefused = OptionalCall::refused;
+    const std::vector<Context> both = {Context::per_monitor_aware_v2, Context::per_monitor_aware};
+    const std::string line = "[CUA-display-win] SetProcessDPIAware failed or was already fixed: ";
+    const DpiCase cases[] = {
+        {"older system", false, kAccepted, kAccepted, false, 0, {}, 1, {}},
+        {"older system, refused", false, kAccepted, kAccepted, true, 5, {}, 1, {line + "5"}},
+        {"v2", true, kAccepted, kRefused, false, 0, {Context::per_monitor_aware_v2}, 0, {}},
+        {"v1", true, kRefused, kAccepted, false, 0, both, 0, {}},
+        {"Wine 8.0", true, kRefused, kRefused, false, 0, both, 1, {}},
+        {"all refused", true, kRefused, kRefused, true, 1400, both, 1, {line + "1400"}},
+        {"all refused, code 0", true, kRefused, kRefused, true, 0, both, 1, {}},
+    };
+    for (const DpiCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::ScopedSimDesktop fresh;
+        fresh->has_dpi_awareness_context = c.has_context_call;
+        fresh->dpi_context_answers[Context::per_monitor_aware_v2] = {c.v2, 87};
+        fresh->dpi_context_answers[Context::per_monitor_aware] = {c.v1, 5};
+        fresh->fail.set_process_dpi_aware = c.system_aware_fails;
+        fresh->fail.dpi_error_code = c.system_aware_code;
+        reset_dpi_awareness_for_testing();
+        ensure_dpi_awareness();
+        ensure_dpi_awareness();
+        EXPECT_EQ(fresh->dpi_context_requests, c.expected_requests);
+        EXPECT_EQ(fresh->dpi_calls, c.expected_system_calls);
+        EXPECT_EQ(fresh->stderr_lines, c.expected_lines);
+    }
+}
+
+TEST_F(DisplayTest, ListDisplaysInSelectionOrderWithScaleWhereReported) {
+    use_monitors({monitor(0, 0, 2560, 1440, true), monitor(-1280, 0, 1280, 1024, false),
+                  monitor(2560, 0, 800, 600, false)});
+    desktop->monitors[0].dpi = 144;
+    desktop->monitors[1].dpi = 96;
+    desktop->monitors[2].info_fails = true;
+    EXPECT_EQ(text::json_dump(dispatch("list_displays", Json(5))),
+              R"({"data":{"displays":[)"
+              R"({"display_id":"-1280,0,1280,1024","height":1024,"primary":false,"scale":1.0,)"
+              R"("width":1280,"x":-1280,"y":0},)"
+              R"({"display_id":"0,0,2560,1440","height":1440,"primary":true,"scale":1.5,)"
+              R"("width":2560,"x":0,"y":0}]},"ok":true})");
+
+    // No DPI from the system, then no readable monitor at all: no scale.
+    desktop->has_get_dpi_for_monitor = false;
+    EXPECT_FALSE(handle_list_displays(Json::object())["data"]["displays"][0].contains("scale"));
+    for (sim::SimMonitor& m : desktop->monitors) {
+        m.info_fails = true;
+    }
+    desktop->has_get_dpi_for_monitor = true;
+    EXPECT_EQ(text::json_dump(handle_list_displays(Json::object())),
+              R"({"data":{"displays":[{"display_id":"0,0,1920,1080","height":1080,)"
+              R"("primary":true,"width":1920,"x":0,"y":0}]},"ok":true})");
 }
 
 }  // namespace

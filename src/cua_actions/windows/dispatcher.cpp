@@ -23,7 +23,7 @@ struct ActionEntry {
 };
 
 // The complete action table; names match byte for byte, no aliases.
-constexpr std::array<ActionEntry, 13> kActions{{
+constexpr std::array<ActionEntry, 14> kActions{{
     {"screenshot", handle_screenshot},
     {"click", [](const Json& params) { return handle_click(params, false); }},
     {"right_click", [](const Json& params) { return handle_click(params, true); }},
@@ -37,6 +37,7 @@ constexpr std::array<ActionEntry, 13> kActions{{
     {"run_applescript", handle_powershell},  // served by the PowerShell handler
     {"run_powershell", handle_powershell},
     {"check_permissions", handle_check_permissions},
+    {"list_displays", handle_list_displays},
 }};
 
 ActionResult run_action(const std::string& action, const Json& params) {

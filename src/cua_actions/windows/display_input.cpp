@@ -93,6 +93,71 @@ double normalize(double value) {
     return value;
 }
 
+// One enumerated display and the monitor it came from (0 for the fallback
+// display of the screen metrics).
+struct EnumeratedDisplay {
+    DisplayInfo display;
+    Handle monitor = 0;
+};
+
+bool sorts_before(const DisplayInfo& a, const DisplayInfo& b) {
+    return a.x != b.x ? a.x < b.x : a.y < b.y;
+}
+
+std::vector<EnumeratedDisplay> enumerate_with_monitors() {
+    Platform& os = platform();
+    std::vector<DisplayInfo> displays;
+    std::vector<EnumeratedDisplay> enumerated;
+    for (Handle monitor : os.enum_display_monitors()) {
+        const std::size_t before = displays.size();
+        const bool go_on = enum_display_proc(monitor, displays);
+        if (displays.size() > before) {
+            enumerated.push_back(EnumeratedDisplay{displays.back(), monitor});
+        }
+        if (!go_on) {
+            break;
+        }
+    }
+    if (enumerated.empty()) {
+        enumerated.push_back(
+            EnumeratedDisplay{DisplayInfo{0, 0, os.get_system_metrics(kSmCxScreen),
+                                          os.get_system_metrics(kSmCyScreen), true},
+                              0});
+    }
+    std::stable_sort(enumerated.begin(), enumerated.end(),
+                     [](const EnumeratedDisplay& a, const EnumeratedDisplay& b) {
+                         return sorts_before(a.display, b.display);
+                     });
+    return enumerated;
+}
+
+// Per-monitor awareness (v2, then v1) keeps every monitor in its own physical
+// pixels; system awareness alone leaves monitors of another DPI virtualised.
+bool request_per_monitor_awareness(Platform& os) {
+    for (const DpiAwarenessContext context :
+         {DpiAwarenessContext::per_monitor_aware_v2, DpiAwarenessContext::per_monitor_aware}) {
+        const OptionalCall answer = os.set_process_dpi_awareness_context(context);
+        if (answer == OptionalCall::accepted) {
+            return true;
+        }
+        if (answer == OptionalCall::unavailable) {
+            return false;
+        }
+    }
+    return false;
+}
+
+void request_system_awareness(Platform& os) {
+    if (!os.set_process_dpi_aware()) {
+        const std::uint32_t code = os.get_last_error();
+        if (code != 0) {
+            os.write_stderr_line(text::concat(
+                {kDisplayTag,
+                 "SetProcessDPIAware failed or was already fixed: ", std::to_string(code)}));
+        }
+    }
+}
+
 std::int32_t pixel_offset(double source, double fraction) {
     const double rounded = std::round(source * fraction);  // halves away from zero
     if (!std::isfinite(rounded)) {
@@ -126,13 +191,8 @@ void ensure_dpi_awareness() {
         return;
     }
     Platform& os = platform();
-    if (!os.set_process_dpi_aware()) {
-        const std::uint32_t code = os.get_last_error();
-        if (code != 0) {
-            os.write_stderr_line(text::concat(
-                {kDisplayTag,
-                 "SetProcessDPIAware failed or was already fixed: ", std::to_string(code)}));
-        }
+    if (!request_per_monitor_awareness(os)) {
+        request_system_awareness(os);
     }
     g_dpi_done.store(true, std::memory_order_release);
 }
@@ -153,26 +213,36 @@ bool enum_display_proc(Handle monitor, std::vector<DisplayInfo>& displays) {
 }
 
 void sort_displays(std::vector<DisplayInfo>& displays) {
-    std::stable_sort(displays.begin(), displays.end(),
-                     [](const DisplayInfo& a, const DisplayInfo& b) {
-                         return a.x != b.x ? a.x < b.x : a.y < b.y;
-                     });
+    std::stable_sort(displays.begin(), displays.end(), sorts_before);
 }
 
 std::vector<DisplayInfo> enumerate_displays() {
-    Platform& os = platform();
     std::vector<DisplayInfo> displays;
-    for (Handle monitor : os.enum_display_monitors()) {
-        if (!enum_display_proc(monitor, displays)) {
-            break;
-        }
+    for (const EnumeratedDisplay& entry : enumerate_with_monitors()) {
+        displays.push_back(entry.display);
     }
-    if (displays.empty()) {
-        displays.push_back(DisplayInfo{0, 0, os.get_system_metrics(kSmCxScreen),
-                                       os.get_system_metrics(kSmCyScreen), true});
-    }
-    sort_displays(displays);
     return displays;
+}
+
+ActionResult handle_list_displays(const Json& /*params*/) {
+    Platform& os = platform();
+    Json displays = Json::array();
+    for (const EnumeratedDisplay& entry : enumerate_with_monitors()) {
+        const DisplayInfo& display = entry.display;
+        Json listed{{"display_id", format_display_id(display)},
+                    {"x", display.x},
+                    {"y", display.y},
+                    {"width", display.width},
+                    {"height", display.height},
+                    {"primary", display.primary}};
+        if (entry.monitor != 0) {
+            if (const auto dpi = os.get_dpi_for_monitor(entry.monitor)) {
+                listed["scale"] = static_cast<double>(*dpi) / kDefaultDpi;
+            }
+        }
+        displays.push_back(std::move(listed));
+    }
+    return ok_result(Json{{"displays", std::move(displays)}});
 }
 
 DisplayInfo default_display(const std::vector<DisplayInfo>& displays) {

@@ -32,7 +32,8 @@ struct ClickPoint {
 // Truncates toward zero, saturating at the 32-bit limits (NaN gives 0).
 std::int32_t truncate_saturate32(double value);
 
-// Makes the process DPI-aware; only the first call in a process does anything.
+// Makes the process DPI-aware, per monitor where the system offers it, else
+// for the system DPI; only the first call in a process does anything.
 void ensure_dpi_awareness();
 // Lets tests run the first-call path again.
 void reset_dpi_awareness_for_testing();
@@ -53,6 +54,11 @@ std::optional<std::vector<std::int32_t>> parse_display_id(const std::string& id)
 
 // The display named by params' "display_id", else the default display.
 DisplayInfo selected_display(const Json& params);
+
+// "list_displays": every display in the order above, with its display_id and,
+// where the system reports its effective DPI, its scale (DPI / 96). Params are
+// ignored.
+ActionResult handle_list_displays(const Json& params);
 
 // Maps a request position (at least two entries) to a global physical point.
 ClickPoint to_physical_click_point(std::span<const double> position, const Json& params);

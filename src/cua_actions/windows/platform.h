@@ -100,6 +100,18 @@ struct MonitorInfo {
     std::uint32_t flags = 0;
 };
 
+// DPI_AWARENESS_CONTEXT values the DPI step asks for (pseudo-handles the system fixes).
+enum class DpiAwarenessContext : std::int64_t {
+    per_monitor_aware = -3,     // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE
+    per_monitor_aware_v2 = -4,  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+};
+
+// How a call the system may lack went: absent from the system, accepted, or
+// refused (the code then in get_last_error).
+enum class OptionalCall { unavailable, accepted, refused };
+
+inline constexpr double kDefaultDpi = 96.0;  // USER_DEFAULT_SCREEN_DPI: scale 1
+
 // --- child processes: types ---------------------------------------------------
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;  // CREATE_NO_WINDOW
 
@@ -255,7 +267,13 @@ class Platform {
     virtual std::chrono::nanoseconds monotonic_now() = 0;
 
     // --- DPI and displays ----------------------------------------------------
-    virtual bool set_process_dpi_aware() = 0;    // SetProcessDPIAware
+    virtual bool set_process_dpi_aware() = 0;  // SetProcessDPIAware
+    // SetProcessDpiAwarenessContext, looked up at run time: systems before
+    // Windows 10 1607 lack it.
+    virtual OptionalCall set_process_dpi_awareness_context(DpiAwarenessContext context) = 0;
+    // GetDpiForMonitor(MDT_EFFECTIVE_DPI) of shcore, looked up at run time: the
+    // horizontal DPI, or nothing when the system lacks the call or it fails.
+    virtual std::optional<std::uint32_t> get_dpi_for_monitor(Handle monitor) = 0;
     virtual std::uint32_t get_last_error() = 0;  // GetLastError of this thread
     // EnumDisplayMonitors(NULL, NULL, ...): the monitors in enumeration order.
     virtual std::vector<Handle> enum_display_monitors() = 0;

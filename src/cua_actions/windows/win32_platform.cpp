@@ -23,6 +23,39 @@ BOOL CALLBACK collect_monitor(HMONITOR monitor, HDC, LPRECT, LPARAM list) {
     return TRUE;
 }
 
+// An export of a loaded module as the function type F, or nullptr when the
+// system lacks it. Through void*: FARPROC itself fits no real signature.
+template <typename F>
+F find_export(HMODULE module, const char* name) {
+    return module == nullptr
+               ? nullptr
+               : reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// A system library loaded for one look-up and freed afterwards. Only from the
+// system folder, so a planted copy beside the program or in the working
+// directory is never loaded.
+class ScopedSystemLibrary {
+  public:
+    explicit ScopedSystemLibrary(const wchar_t* name)
+        : module_(::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
+    ~ScopedSystemLibrary() {
+        if (module_ != nullptr) {
+            ::FreeLibrary(module_);
+        }
+    }
+    ScopedSystemLibrary(const ScopedSystemLibrary&) = delete;
+    ScopedSystemLibrary& operator=(const ScopedSystemLibrary&) = delete;
+    HMODULE get() const { return module_; }
+
+  private:
+    HMODULE module_;
+};
+
+using SetProcessDpiAwarenessContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+constexpr int kMdtEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+
 }  // namespace
 
 Win32Platform& win32_platform() {
@@ -41,6 +74,34 @@ std::chrono::nanoseconds Win32Platform::monotonic_now() {
 
 bool Win32Platform::set_process_dpi_aware() {
     return ::SetProcessDPIAware() != FALSE;
+}
+
+OptionalCall Win32Platform::set_process_dpi_awareness_context(DpiAwarenessContext context) {
+    // user32 is linked, so it stays loaded; only the export may be missing.
+    const auto set_context = find_export<SetProcessDpiAwarenessContextFn>(
+        ::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext");
+    if (set_context == nullptr) {
+        return OptionalCall::unavailable;
+    }
+    const auto value = reinterpret_cast<DPI_AWARENESS_CONTEXT>(
+        static_cast<std::intptr_t>(static_cast<std::int64_t>(context)));
+    return set_context(value) != FALSE ? OptionalCall::accepted : OptionalCall::refused;
+}
+
+std::optional<std::uint32_t> Win32Platform::get_dpi_for_monitor(Handle monitor) {
+    // shcore arrived with Windows 8.1.
+    const ScopedSystemLibrary shcore(L"shcore.dll");
+    const auto get_dpi = find_export<GetDpiForMonitorFn>(shcore.get(), "GetDpiForMonitor");
+    if (get_dpi == nullptr) {
+        return std::nullopt;
+    }
+    UINT dpi_x = 0;
+    UINT dpi_y = 0;
+    if (FAILED(get_dpi(to_native<HMONITOR>(monitor), kMdtEffectiveDpi, &dpi_x, &dpi_y)) ||
+        dpi_x == 0) {
+        return std::nullopt;
+    }
+    return dpi_x;
 }
 
 std::uint32_t Win32Platform::get_last_error() {

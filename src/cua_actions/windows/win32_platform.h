@@ -6,12 +6,15 @@
 
 namespace cua_actions::windows {
 
-class Win32Platform final : public Platform {
+// Not final: tests under Wine record what the real calls answered.
+class Win32Platform : public Platform {
   public:
     void sleep_ms(std::uint32_t ms) override;
     std::chrono::nanoseconds monotonic_now() override;
 
     bool set_process_dpi_aware() override;
+    OptionalCall set_process_dpi_awareness_context(DpiAwarenessContext context) override;
+    std::optional<std::uint32_t> get_dpi_for_monitor(Handle monitor) override;
     std::uint32_t get_last_error() override;
     std::vector<Handle> enum_display_monitors() override;
     std::optional<MonitorInfo> get_monitor_info(Handle monitor) override;

@@ -1,12 +1,15 @@
 // Test-only probe application for the end-to-end tier. It shows what reaches
 // a real window under Wine, so every action's effect is observed, not assumed.
 //
-//   zelto-probe.exe window <log> [x y w h] [seconds]  open a window and record every
-//       mouse, wheel, key and character message as one JSON line in <log>
+//   zelto-probe.exe window <log> [x y w h] [seconds] [quadrants]  open a window and
+//       record every mouse, wheel, key and character message as one JSON line in <log>;
+//       with quadrants (RRGGBB,RRGGBB,RRGGBB,RRGGBB: top left, top right, bottom left,
+//       bottom right) a frameless window painted in those four colours
 //   zelto-probe.exe cursor                            print the cursor position "x y"
 //   zelto-probe.exe windows                           print visible top-level windows
-//   zelto-probe.exe watch <class> <seconds>           print "ready", then the first
-//       visible window of that class as soon as it appears (status 1: none came)
+//   zelto-probe.exe watch <class> <seconds> [row]     print "ready", then the first
+//       visible window of that class as soon as it appears (status 1: none came); with
+//       row, then the screen pixels of its middle row while it shows (see watch_row)
 //   zelto-probe.exe hold-clipboard <seconds>           keep the clipboard open, as a
 //       clipboard manager may; prints "ready" once it is open (status 1: it was not)
 //
@@ -24,6 +27,38 @@ namespace {
 
 FILE* g_log = nullptr;
 std::string g_pending_log;
+// The quadrant colours of a painted window (COLORREF), or none.
+bool g_painted = false;
+COLORREF g_quadrants[4] = {};
+
+bool parse_quadrants(const wchar_t* text) {
+    unsigned rgb[4];
+    if (std::swscanf(text, L"%6x,%6x,%6x,%6x", &rgb[0], &rgb[1], &rgb[2], &rgb[3]) != 4) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        g_quadrants[i] = RGB(rgb[i] >> 16, (rgb[i] >> 8) & 0xFF, rgb[i] & 0xFF);
+    }
+    return true;
+}
+
+void paint_quadrants(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT client{};
+    GetClientRect(window, &client);
+    const LONG mid_x = client.right / 2, mid_y = client.bottom / 2;
+    const RECT parts[4] = {{0, 0, mid_x, mid_y},
+                           {mid_x, 0, client.right, mid_y},
+                           {0, mid_y, mid_x, client.bottom},
+                           {mid_x, mid_y, client.right, client.bottom}};
+    for (int i = 0; i < 4; ++i) {
+        HBRUSH brush = CreateSolidBrush(g_quadrants[i]);
+        FillRect(dc, &parts[i], brush);
+        DeleteObject(brush);
+    }
+    EndPaint(window, &paint);
+}
 
 std::string utf8(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -141,6 +176,12 @@ LRESULT CALLBACK probe_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         case WM_TIMER:
             log_window_state(window, "state");
             return 0;
+        case WM_PAINT:
+            if (!g_painted) {
+                return DefWindowProcW(window, message, wparam, lparam);
+            }
+            paint_quadrants(window);
+            return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
@@ -167,6 +208,11 @@ int run_window(int argc, wchar_t** argv) {
     if (argc >= 8) {
         seconds = _wtoi(argv[7]);
     }
+    if (argc >= 9 && !(g_painted = parse_quadrants(argv[8]))) {
+        return 2;
+    }
+    // Frameless, so the painted client area is exactly the window's rectangle.
+    const DWORD style = g_painted ? WS_POPUP : WS_OVERLAPPEDWINDOW;
     WNDCLASSW window_class{};
     window_class.lpfnWndProc = probe_proc;
     window_class.hInstance = GetModuleHandleW(nullptr);
@@ -174,9 +220,8 @@ int run_window(int argc, wchar_t** argv) {
     window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     window_class.lpszClassName = L"ZeltoProbeWindow";
     RegisterClassW(&window_class);
-    HWND window =
-        CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", WS_OVERLAPPEDWINDOW, x, y,
-                        width, height, nullptr, nullptr, window_class.hInstance, nullptr);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", style, x, y, width,
+                                  height, nullptr, nullptr, window_class.hInstance, nullptr);
     if (window == nullptr) {
         return 4;
     }
@@ -232,10 +277,43 @@ BOOL CALLBACK print_window(HWND window, LPARAM) {
     return TRUE;
 }
 
+// The screen pixels (0xRRGGBB) of a window's middle row, sampled until one is
+// pure red or the window is gone: a window shown for a moment may be on screen
+// a little before it is painted.
+int watch_row(HWND window) {
+    std::string pixels;
+    RECT rect{};
+    for (int attempt = 0; attempt < 50 && IsWindow(window); ++attempt) {
+        GetWindowRect(window, &rect);
+        HDC screen = GetDC(nullptr);
+        bool red = false;
+        pixels.clear();
+        const LONG y = (rect.top + rect.bottom) / 2;
+        for (LONG x = rect.left; x < rect.right; ++x) {
+            const COLORREF c = GetPixel(screen, x, y);
+            red = red || c == RGB(255, 0, 0);
+            char buffer[16];
+            std::snprintf(buffer, sizeof(buffer), "%s%lu", pixels.empty() ? "" : ",",
+                          static_cast<unsigned long>((GetRValue(c) << 16) | (GetGValue(c) << 8) |
+                                                     GetBValue(c)));
+            pixels += buffer;
+        }
+        ReleaseDC(nullptr, screen);
+        if (red) {
+            break;
+        }
+        Sleep(5);
+    }
+    std::printf("{\"msg\":\"row\",\"left\":%ld,\"y\":%ld,\"pixels\":[%s]}\n", rect.left,
+                (rect.top + rect.bottom) / 2, pixels.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
 // Polls in-process, a millisecond apart: a short-lived window (the click
 // indicator lives only as long as its action) is seen even on a slow desktop,
 // where starting one Wine process per look would miss it.
-int watch_for_window(const std::wstring& class_name, int seconds) {
+int watch_for_window(const std::wstring& class_name, int seconds, bool row) {
     std::printf("ready\n");
     std::fflush(stdout);
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
@@ -244,7 +322,7 @@ int watch_for_window(const std::wstring& class_name, int seconds) {
         if (window != nullptr && IsWindowVisible(window)) {
             print_window(window, 0);
             std::fflush(stdout);
-            return 0;
+            return row ? watch_row(window) : 0;
         }
         Sleep(1);
     }
@@ -277,7 +355,8 @@ int wmain(int argc, wchar_t** argv) {
         return print_cursor();
     }
     if (mode == L"watch" && argc >= 4) {
-        return watch_for_window(argv[2], _wtoi(argv[3]));
+        return watch_for_window(argv[2], _wtoi(argv[3]),
+                                argc >= 5 && argv[4] == std::wstring(L"row"));
     }
     if (mode == L"hold-clipboard" && argc >= 3) {
         return hold_clipboard(_wtoi(argv[2]));

@@ -125,9 +125,9 @@ TEST(ToolTable, ScreenshotComesBackAsAnImageThenItsGeometry) {
     EXPECT_EQ(call_tool_result(tool("screenshot"), run), expected);
 }
 
-TEST(ToolTable, ListsTwelveToolsWithTheirSchemasAndHints) {
+TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
     const Json listed = tools_list_result()["tools"];
-    ASSERT_EQ(listed.size(), 12u);
+    ASSERT_EQ(listed.size(), 13u);
     std::set<std::string> names;
     for (const Json& entry : listed) {
         const std::string name = entry["name"];
@@ -137,16 +137,18 @@ TEST(ToolTable, ListsTwelveToolsWithTheirSchemasAndHints) {
         EXPECT_EQ(entry["inputSchema"]["type"], "object");
         EXPECT_GT(entry["description"].get<std::string>().size(), 80u);
         const Json& hints = entry["annotations"];
-        const bool read_only = name == "screenshot" || name == "check_permissions";
+        const bool read_only =
+            name == "screenshot" || name == "check_permissions" || name == "list_displays";
         EXPECT_EQ(hints["readOnlyHint"], read_only);
         if (!read_only) {
             EXPECT_EQ(hints["destructiveHint"], name == "run_powershell");
         }
         EXPECT_EQ(tool(name).time_limit.count(), name == "run_powershell" ? 70 : 30);
     }
-    EXPECT_EQ(names, (std::set<std::string>{"screenshot", "move", "click", "right_click", "scroll",
-                                            "drag", "type", "press", "press_combination",
-                                            "open_app", "run_powershell", "check_permissions"}));
+    EXPECT_EQ(names,
+              (std::set<std::string>{"screenshot", "move", "click", "right_click", "scroll", "drag",
+                                     "type", "press", "press_combination", "open_app",
+                                     "run_powershell", "check_permissions", "list_displays"}));
     EXPECT_EQ(find_tool("run_applescript"), nullptr);
 }
 
