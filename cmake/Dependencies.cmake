@@ -1,9 +1,9 @@
 # Resolves the third-party libraries into four targets used by the tree:
-# zelto::json, zelto::png, zelto::icu and GoogleTest's GTest::gtest/gmock.
+# zelto::json, zelto::png, zelto::jpeg, zelto::icu and GoogleTest's GTest::gtest/gmock.
 find_package(Threads REQUIRED)
 
 if(ZELTO_MINGW_DEPS)
-  # Cross build: libpng and ICU come from the bootstrap's cache, zlib from
+  # Cross build: libpng, libjpeg-turbo and ICU come from the bootstrap's cache, zlib from
   # Debian's MinGW package; nlohmann-json is header-only and taken from the host.
   find_path(ZELTO_NLOHMANN_INCLUDE nlohmann/json.hpp
     PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
@@ -20,6 +20,10 @@ if(ZELTO_MINGW_DEPS)
   target_include_directories(zelto_png SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
   target_link_libraries(zelto_png INTERFACE "${ZELTO_MINGW_DEPS}/lib/libpng.a" "${ZELTO_ZLIB}")
 
+  add_library(zelto_jpeg INTERFACE)
+  target_include_directories(zelto_jpeg SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
+  target_link_libraries(zelto_jpeg INTERFACE "${ZELTO_MINGW_DEPS}/lib/libjpeg.a")
+
   add_library(zelto_icu INTERFACE)
   target_include_directories(zelto_icu SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
   target_compile_definitions(zelto_icu INTERFACE U_STATIC_IMPLEMENTATION)
@@ -28,11 +32,15 @@ if(ZELTO_MINGW_DEPS)
 else()
   find_package(nlohmann_json 3 REQUIRED)
   find_package(PNG REQUIRED)
+  # Debian's libjpeg62-turbo-dev on the host; vcpkg's libjpeg-turbo on Windows.
+  find_package(JPEG REQUIRED)
   find_package(ICU REQUIRED COMPONENTS uc)
   add_library(zelto_json INTERFACE)
   target_link_libraries(zelto_json INTERFACE nlohmann_json::nlohmann_json)
   add_library(zelto_png INTERFACE)
   target_link_libraries(zelto_png INTERFACE PNG::PNG)
+  add_library(zelto_jpeg INTERFACE)
+  target_link_libraries(zelto_jpeg INTERFACE JPEG::JPEG)
   add_library(zelto_icu INTERFACE)
   target_link_libraries(zelto_icu INTERFACE ICU::uc)
   if(NOT TARGET ICU::data AND TARGET ICU::dt)
@@ -41,6 +49,7 @@ else()
 endif()
 add_library(zelto::json ALIAS zelto_json)
 add_library(zelto::png ALIAS zelto_png)
+add_library(zelto::jpeg ALIAS zelto_jpeg)
 add_library(zelto::icu ALIAS zelto_icu)
 
 if(ZELTO_BUILD_TESTS)

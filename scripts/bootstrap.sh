@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs everything a fresh Debian machine lacks to build and test zelto-cua:
-# the apt packages, and MinGW builds of libpng and ICU cross-compiled from
+# the apt packages, and MinGW builds of libpng, libjpeg-turbo and ICU cross-compiled from
 # Debian's source packages into a versioned cache outside the repository.
 # Idempotent: a second run with the cache present only checks and returns.
 set -euo pipefail
@@ -10,7 +10,7 @@ JOBS="$(nproc)"
 
 APT_PACKAGES=(
   cmake ninja-build pkg-config dpkg-dev
-  g++ nlohmann-json3-dev libpng-dev libicu-dev
+  g++ nlohmann-json3-dev libpng-dev libicu-dev libjpeg62-turbo-dev nasm
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
   binutils-mingw-w64-x86-64
@@ -117,6 +117,38 @@ EOF
   [ -f "$prefix/lib/libpng.a" ] || cp "$prefix"/lib/libpng16*.a "$prefix/lib/libpng.a"
 }
 
+# Only the static library and its headers are used (its tools are not built).
+build_libjpeg_turbo() {
+  local prefix="$1"
+  [ -f "$prefix/lib/libjpeg.a" ] && return 0
+  log "cross-building libjpeg-turbo into $prefix"
+  local work="$CACHE_ROOT/src/libjpeg-turbo"
+  local tree; tree="$(fetch_source libjpeg-turbo "$work")"
+  local tc="$work/toolchain.cmake"
+  cat >"$tc" <<'EOF'
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+EOF
+  rm -rf "$work/build"
+  # REQUIRE_SIMD: without nasm the build would quietly fall back to plain C.
+  cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+    -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
+    -DCMAKE_ASM_NASM_COMPILER=nasm -Wno-dev >/dev/null
+  cmake --build "$work/build" -j "$JOBS" --target jpeg-static >/dev/null
+  mkdir -p "$prefix/lib" "$prefix/include"
+  cp "$work/build/libjpeg.a" "$prefix/lib/libjpeg.a"
+  cp "$tree/jpeglib.h" "$tree/jerror.h" "$tree/jmorecfg.h" "$work/build/jconfig.h" \
+    "$prefix/include/"
+}
+
 build_icu() {
   local prefix="$1"
   [ -f "$prefix/lib/libsicuuc.a" ] && return 0
@@ -151,8 +183,10 @@ build_icu() {
 main() {
   install_apt_packages
   local key; key="png-$(pkg_version libpng-dev)_icu-$(pkg_version libicu-dev)"
+  key="${key}_jpeg-$(pkg_version libjpeg62-turbo-dev)"
   local prefix="$CACHE_ROOT/mingw-$key"
   build_libpng "$prefix"
+  build_libjpeg_turbo "$prefix"
   build_icu "$prefix"
   ln -sfn "$prefix" "$CACHE_ROOT/mingw"
   log "MinGW dependencies ready in $prefix"

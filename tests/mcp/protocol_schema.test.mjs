@@ -44,6 +44,8 @@ test('the schemas tell valid results and requests from broken ones', () => {
   const { global: _, ...noGlobal } = mapping;
   const shot = { display_id: '0,0,1920,1080', height: 1080, image: 'data:image/png;base64,iVBORw0KGgo=',
     scaleFactor: 1, sourceHeight: 1080, sourceWidth: 1920, width: 1920 };
+  const { scaleFactor: __, ...fittedShot } = shot;
+  const fitted = { ...fittedShot, format: 'jpeg', height: 882, image: 'data:image/jpeg;base64,/9j/', width: 1568 };
   const cases = [
     ['move.result', { data: mapping, ok: true }, true],
     ['move.result', { error: 'Missing position', ok: false }, true],
@@ -58,6 +60,11 @@ test('the schemas tell valid results and requests from broken ones', () => {
     ['screenshot.result', { data: { ...shot, image: 'iVBORw0KGgo=' }, ok: true }, false],
     ['screenshot.result', { data: { ...shot, scaleFactor: 3 }, ok: true }, false],
     ['screenshot.result', { data: { code: 'windows_secure_desktop_blocked' }, error: 'GetDC failed', ok: false }, false],
+    ['screenshot.result', { data: fitted, ok: true }, true],
+    ['screenshot.result', { data: { ...fitted, format: 'png' }, ok: true }, false],
+    ['screenshot.result', { data: { ...fitted, scaleFactor: 1 }, ok: true }, false],
+    ['screenshot.params', { max_size: 1568, max_bytes: 750000, format: 'auto' }, true],
+    ['screenshot.params', { max_size: 0 }, false],
     ['check_permissions.result', { data: { accessibility: true, screen_recording: true }, ok: true }, true],
     ['check_permissions.result', { data: { accessibility: false, screen_recording: true }, ok: true }, false],
     ['run_powershell.result', { data: { output: 'a\r\n' }, ok: true }, true],

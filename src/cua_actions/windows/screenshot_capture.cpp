@@ -5,6 +5,7 @@
 
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/screenshot_encode.h"
+#include "cua_actions/windows/screenshot_fit.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -130,7 +131,37 @@ ActionResult secure_desktop_result() {
     return error_result(kSecureDesktopMessage, Json{{"code", kSecureDesktopCode}});
 }
 
+namespace {
+
+// The fitted variant's result: the image as the model should see it, with the
+// source size to relate its pixels to the display.
+ActionResult fitted_result(const DisplayInfo& display, BgrxView frame, const FitRequest& request) {
+    auto fitted = fit_screenshot(frame, request);
+    if (const std::string* failure = std::get_if<std::string>(&fitted)) {
+        return error_result(*failure);
+    }
+    const EncodedImage& image = std::get<EncodedImage>(fitted);
+    return ok_result(Json{
+        {"image", image_data_url(image)},
+        {"format", format_name(image.format)},
+        {"width", image.size.width},
+        {"height", image.size.height},
+        {"sourceWidth", display.width},
+        {"sourceHeight", display.height},
+        {"display_id", format_display_id(display)},
+    });
+}
+
+}  // namespace
+
 ActionResult handle_screenshot(const Json& params) {
+    // Bad limits fail before anything is captured.
+    const auto fit = read_fit_request(params);
+    if (fit) {
+        if (const std::string* invalid = std::get_if<std::string>(&*fit)) {
+            return error_result(*invalid);
+        }
+    }
     const DisplayInfo display = selected_display(params);
     const std::optional<std::vector<std::uint8_t>> frame = capture_display(display);
     if (!frame) {
@@ -141,6 +172,10 @@ ActionResult handle_screenshot(const Json& params) {
     if (!frame->empty() && is_blackout(count_dark_samples(view))) {
         platform().write_stderr_line(kBlackoutLine);
         return secure_desktop_result();
+    }
+
+    if (fit) {
+        return fitted_result(display, view, std::get<FitRequest>(*fit));
     }
 
     const int factor = scale_factor(view.width, view.height);
