@@ -207,8 +207,10 @@ test('format png on a plain window gives a PNG', async () => {
     const image = decode(result.content[0]);
     assert.equal(result.content[0].mimeType, 'image/png');
     assert.ok(lineBytes <= LIMIT);
-    // Well inside the white window, away from the averaged edges.
-    const at = ((Math.round(image.height * 0.4) * image.width) + Math.round(image.width * 0.3)) * 4;
+    // The window's centre (620, 440 on the display), in image pixels.
+    const sourceWidth = Number(/of the (\d+)x\d+-pixel display/.exec(result.content[1].text)[1]);
+    const [x, y] = [620, 440].map((v) => Math.round((v * image.width) / sourceWidth));
+    const at = (y * image.width + x) * 4;
     assert.deepEqual([...image.data.subarray(at, at + 3)], [255, 255, 255]);
   } finally {
     probe.close();
