@@ -9,6 +9,7 @@
 #include "cua_actions/windows/win32_platform.h"
 #include "mcp/command_line.h"
 #include "mcp/executor_client.h"
+#include "mcp/screenshot_tool.h"
 #include "mcp/server.h"
 #include "mcp/stdio_transport.h"
 #include "text/text.h"
@@ -81,7 +82,10 @@ int main(int argc, char** argv) {
             forward_diagnostics(run.diagnostics);
             return run;
         },
-        ZELTO_VERSION);
+        ZELTO_VERSION,
+        mcp::screenshot_settings_from_env(
+            [](const std::string& name) { return cw::platform().get_env(name); },
+            [](const std::string& line) { cw::platform().write_stderr_line(line); }));
     mcp::serve_standard_input(server);
     return 0;
 }

@@ -18,8 +18,12 @@ std::string_view negotiate_protocol_version(const Json& initialize_params) {
     return kProtocolVersions[0];
 }
 
-Server::Server(LineSink& out, CallRunner run_call, std::string version)
-    : out_(out), run_call_(std::move(run_call)), version_(std::move(version)) {
+Server::Server(LineSink& out, CallRunner run_call, std::string version,
+               ScreenshotSettings screenshots)
+    : out_(out),
+      run_call_(std::move(run_call)),
+      version_(std::move(version)),
+      calls_(std::move(screenshots)) {
     worker_ = std::thread([this] { work(); });
 }
 
@@ -117,8 +121,7 @@ void Server::queue_call(const Incoming& message) {
                            "Invalid params: \"arguments\" must be an object"));
         return;
     }
-    Call call{message.id, tool,
-              executor_request(*tool, arguments != params.end() ? *arguments : Json::object()),
+    Call call{message.id, tool, arguments != params.end() ? *arguments : Json::object(),
               std::make_shared<std::atomic<bool>>(false)};
     {
         std::lock_guard guard(queue_mutex_);
@@ -155,20 +158,24 @@ void Server::work() {
             running_id_ = call.id;
             running_cancelled_ = call.cancelled;
         }
-        const ExecutorRun run = run_call_(*call.tool, call.request_line, *call.cancelled);
-        std::string reply;
+        ToolCalls::Answer answer = calls_.answer(
+            call.id, *call.tool, call.arguments,
+            [&](const std::string& line) { return run_call_(*call.tool, line, *call.cancelled); });
+        bool answered = false;
         {
             // Decided under the lock a cancellation takes: once it has arrived,
             // the call is never answered.
             std::lock_guard guard(queue_mutex_);
             running_id_ = nullptr;
             running_cancelled_.reset();
-            if (!call.cancelled->load() && run.outcome != ExecutorRun::Outcome::cancelled) {
-                reply = result_message(call.id, call_tool_result(*call.tool, run));
-            }
+            answered = !call.cancelled->load() && !answer.line.empty();
         }
-        if (!reply.empty()) {
-            send(reply);
+        if (answered) {
+            send(answer.line);
+            // Only an image the client was given can be pointed into.
+            if (answer.screenshot) {
+                calls_.remember(answer.screenshot->first, answer.screenshot->second);
+            }
         }
     }
 }

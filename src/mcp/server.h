@@ -15,6 +15,7 @@
 
 #include "mcp/executor_client.h"
 #include "mcp/jsonrpc.h"
+#include "mcp/tool_call.h"
 #include "mcp/tool_table.h"
 
 namespace mcp {
@@ -40,7 +41,8 @@ inline constexpr std::string_view kProtocolVersions[] = {"2025-11-25", "2025-06-
 
 class Server {
   public:
-    Server(LineSink& out, CallRunner run_call, std::string version);
+    Server(LineSink& out, CallRunner run_call, std::string version,
+           ScreenshotSettings screenshots = {});
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -54,7 +56,7 @@ class Server {
     struct Call {
         Json id;
         const Tool* tool = nullptr;
-        std::string request_line;
+        Json arguments;
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
 
@@ -68,6 +70,7 @@ class Server {
     LineSink& out_;
     CallRunner run_call_;
     std::string version_;
+    ToolCalls calls_;  // the worker's alone
 
     std::mutex write_mutex_;
     std::mutex queue_mutex_;  // guards everything below

@@ -2,7 +2,9 @@
 
 #include <array>
 
+#include "mcp/image_positions.h"
 #include "mcp/params_schemas.h"
+#include "mcp/screenshot_tool.h"
 #include "text/json_output.h"
 #include "text/json_reader.h"
 #include "text/text.h"
@@ -17,45 +19,59 @@ constexpr seconds kActionLimit{30};
 // PowerShell: two runs of at most 30 s each (one retry), plus a margin.
 constexpr seconds kPowerShellLimit{2 * 30 + 10};
 
-constexpr std::string_view kImagePrefix = "data:image/png;base64,";
-
 constexpr std::array<Tool, 13> kTools{{
     {"screenshot", "Take a screenshot",
-     "Captures one display and returns it as a PNG image, followed by its geometry: the "
-     "display_id of the captured display, the image size and the scale factor (displays larger "
-     "than 2200 pixels come back halved or quartered). Without display_id the primary display is "
-     "captured; pass the display_id from here to the other tools to act on the same display."
+     "Captures one display and returns it as an image (PNG, or JPEG when a PNG would be too "
+     "large for the client), by default at most 1568 pixels on its longer side, followed by a "
+     "text giving the display_id, the image and display sizes, the format and how to point into "
+     "the image. Without display_id the primary display is captured. max_size (1 to 8000 "
+     "pixels) and format (auto, png or jpeg) change this call only. To act on something seen in "
+     "the image, pass its pixel position in the image as coordinate to move, click, right_click "
+     "or scroll (drag: coordinate1, coordinate2) with the same display_id as here, or none."
      " list_displays lists every display_id.",
      true, false, kActionLimit},
     {"move", "Move the pointer",
-     "Moves the mouse pointer to a position without clicking. position is [x, y] as fractions "
-     "0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); display_id "
-     "(from a screenshot's result) chooses the display, the primary one by default. Returns how "
-     "the position was mapped to physical pixels. list_displays lists every display_id.",
+     "Moves the mouse pointer to a point without clicking. Give the point either as coordinate "
+     "[x, y] in pixels of the most recent screenshot image (use this for what you see in a "
+     "screenshot; pass the same display_id as that screenshot, or none), or as position [x, y] "
+     "in fractions 0 to 1 of the display, thousandths when above 1 ([500, 500] is the centre). "
+     "display_id chooses the display, the primary one by default. Returns how the point was "
+     "mapped to physical pixels."
+     " list_displays lists every display_id.",
      false, false, kActionLimit},
     {"click", "Left-click",
-     "Moves the pointer to a position and clicks the left mouse button. position is [x, y] as "
-     "fractions 0 to 1 of the display, or thousandths when above 1 ([500, 500] is the centre); "
-     "display_id (from a screenshot's result) chooses the display, the primary one by default. "
-     "list_displays lists every display_id.",
+     "Moves the pointer to a point and clicks the left mouse button. Give the point either as "
+     "coordinate [x, y] in pixels of the most recent screenshot image (use this for what you see "
+     "in a screenshot; pass the same display_id as that screenshot, or none), or as position "
+     "[x, y] in fractions 0 to 1 of the display, thousandths when above 1 ([500, 500] is the "
+     "centre). display_id chooses the display, the primary one by default."
+     " list_displays lists every display_id.",
      false, false, kActionLimit},
     {"right_click", "Right-click",
-     "Moves the pointer to a position and clicks the right mouse button, usually opening a "
-     "context menu. position is [x, y] as fractions 0 to 1 of the display, or thousandths when "
-     "above 1; display_id (from a screenshot's result) chooses the display, the primary one by "
-     "default. list_displays lists every display_id.",
+     "Moves the pointer to a point and clicks the right mouse button, usually opening a context "
+     "menu. Give the point either as coordinate [x, y] in pixels of the most recent screenshot "
+     "image (use this for what you see in a screenshot; pass the same display_id as that "
+     "screenshot, or none), or as position [x, y] in fractions 0 to 1 of the display, "
+     "thousandths when above 1. display_id chooses the display, the primary one by default."
+     " list_displays lists every display_id.",
      false, false, kActionLimit},
     {"scroll", "Scroll",
-     "Moves the pointer to a position and turns the mouse wheel by amount notches: positive "
-     "scrolls up, negative down (default 5, at most 25). position is [x, y] as fractions 0 to 1 "
-     "of the display, or thousandths when above 1; display_id (from a screenshot's result) "
-     "chooses the display. list_displays lists every display_id.",
+     "Moves the pointer to a point and turns the mouse wheel by amount notches: positive "
+     "scrolls up, negative down (default 5, at most 25). Give the point either as coordinate "
+     "[x, y] in pixels of the most recent screenshot image (use this for what you see in a "
+     "screenshot; pass the same display_id as that screenshot, or none), or as position [x, y] "
+     "in fractions 0 to 1 of the display, thousandths when above 1. display_id chooses the "
+     "display."
+     " list_displays lists every display_id.",
      false, false, kActionLimit},
     {"drag", "Drag",
-     "Presses the left mouse button at position1, moves to position2 in small steps and releases "
-     "it there. Both are [x, y] as fractions 0 to 1 of the display, or thousandths when above 1; "
-     "display_id (from a screenshot's result) chooses the display for both. list_displays lists "
-     "every display_id.",
+     "Presses the left mouse button at a start point, moves to an end point in small steps and "
+     "releases it there. Give each point either in pixels of the most recent screenshot image "
+     "(coordinate1, coordinate2: [x, y]; use these for what you see in a screenshot, with the "
+     "same display_id as that screenshot, or none), or in fractions 0 to 1 of the display "
+     "(position1, position2: [x, y], thousandths when above 1). display_id chooses the display "
+     "for both."
+     " list_displays lists every display_id.",
      false, false, kActionLimit},
     {"type", "Type text",
      "Types text into the window that has the keyboard focus, as if typed on the keyboard; any "
@@ -124,25 +140,6 @@ Json success_result(const Json* data) {
                 {"structuredContent", *data}};
 }
 
-// The PNG as an image item, then the geometry (everything else) as text.
-Json screenshot_result(const Json& data) {
-    Json geometry = data;
-    geometry.erase("image");
-    std::string image;
-    if (const auto found = data.find("image"); found != data.end() && found->is_string()) {
-        image = found->get<std::string>();
-    }
-    if (image.starts_with(kImagePrefix)) {
-        image.erase(0, kImagePrefix.size());
-    }
-    return Json{
-        {"content",
-         Json::array(
-             {Json{{"type", "image"}, {"data", std::move(image)}, {"mimeType", "image/png"}},
-              text_item(text::json_dump(geometry))})},
-        {"structuredContent", geometry}};
-}
-
 // The executor's result line: its first line, read as JSON.
 std::optional<Json> result_line(const std::string& output) {
     const std::string line = text::trim(output.substr(0, output.find('\n')));
@@ -159,6 +156,72 @@ std::optional<Json> result_line(const std::string& output) {
 const Json* member(const Json& object, const char* key) {
     const auto found = object.find(key);
     return found == object.end() ? nullptr : &*found;
+}
+
+// A pixel position in the most recent screenshot image, beside each position.
+Json coordinate_schema(std::string_view position) {
+    return Json{{"type", "array"},
+                {"items", Json{{"type", "integer"}, {"minimum", 0}}},
+                {"minItems", 2},
+                {"maxItems", 2},
+                {"description",
+                 text::concat({"A point as [x, y] in pixels of the most recent screenshot image "
+                               "taken with the same display_id (or none), counted from its "
+                               "top-left pixel [0, 0]. Use it for what you see in a screenshot; "
+                               "give either this or ",
+                               position, ", not both."})}};
+}
+
+// The screenshot's own arguments beside the display.
+Json screenshot_schema(const Json& action_schema) {
+    Json properties{
+        {"display_id", action_schema["properties"]["display_id"]},
+        {"max_size",
+         Json{{"type", "integer"},
+              {"minimum", 1},
+              {"maximum", kLargestMaxSize},
+              {"description",
+               "Longest side of the image in pixels (never enlarged); the server's default "
+               "is 1568, the most Anthropic's API passes on without shrinking."}}},
+        {"format",
+         Json{{"type", "string"},
+              {"enum", Json::array({"auto", "png", "jpeg"})},
+              {"description",
+               "auto: PNG when it fits the response limit, else JPEG; png or jpeg to insist."}}}};
+    return Json{{"$schema", action_schema["$schema"]},
+                {"type", "object"},
+                {"properties", std::move(properties)}};
+}
+
+// The action's schema with a coordinate accepted instead of each position.
+Json input_schema(const Tool& tool) {
+    Json schema = Json::parse(params_schema_text(tool.name));
+    if (tool.name == "screenshot") {
+        return screenshot_schema(schema);
+    }
+    const std::span<const CoordinateKey> keys = coordinate_keys(tool.name);
+    if (keys.empty()) {
+        return schema;
+    }
+    schema.erase("$id");  // no longer the action's schema
+    Json required = Json::array();
+    for (const Json& name : schema.value("required", Json::array())) {
+        bool is_position = false;
+        for (const CoordinateKey& key : keys) {
+            is_position = is_position || name == key.position;
+        }
+        if (!is_position) {
+            required.push_back(name);
+        }
+    }
+    schema.erase("required");
+    if (!required.empty()) {
+        schema["required"] = std::move(required);
+    }
+    for (const CoordinateKey& key : keys) {
+        schema["properties"][std::string(key.coordinate)] = coordinate_schema(key.position);
+    }
+    return schema;
 }
 
 std::string error_text(const Json& result) {
@@ -188,7 +251,7 @@ Json tools_list_result() {
         list.push_back(Json{{"name", std::string(tool.name)},
                             {"title", std::string(tool.title)},
                             {"description", std::string(tool.description)},
-                            {"inputSchema", Json::parse(params_schema_text(tool.name))},
+                            {"inputSchema", input_schema(tool)},
                             {"annotations", annotations(tool)}});
     }
     return Json{{"tools", std::move(list)}};
@@ -220,9 +283,30 @@ Json call_tool_result(const Tool& tool, const ExecutorRun& run) {
         return error_result(error_text(*result), data);
     }
     if (tool.name == "screenshot" && data != nullptr && data->is_object()) {
-        return screenshot_result(*data);
+        ScreenshotResult shot = screenshot_result(*data, std::nullopt);
+        return shot.error.empty() ? std::move(shot.result) : error_result(std::move(shot.error));
     }
     return success_result(data);
+}
+
+std::optional<Json> success_data(const ExecutorRun& run) {
+    if (run.outcome != ExecutorRun::Outcome::finished || run.exit_code != 0) {
+        return std::nullopt;
+    }
+    std::optional<Json> result = result_line(run.output);
+    const Json* ok = result ? member(*result, "ok") : nullptr;
+    if (ok == nullptr || *ok != true) {
+        return std::nullopt;
+    }
+    const auto data = result->find("data");
+    if (data == result->end() || !data->is_object()) {
+        return std::nullopt;
+    }
+    return std::move(*data);
+}
+
+Json tool_error(std::string text) {
+    return error_result(std::move(text));
 }
 
 }  // namespace mcp

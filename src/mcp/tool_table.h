@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,5 +36,11 @@ struct Tool {
 // The "tools/call" result for what the executor gave; not for a cancelled run,
 // which is never answered.
 [[nodiscard]] Json call_tool_result(const Tool& tool, const ExecutorRun& run);
+
+// The "data" object of a run that finished with "ok" true and status 0.
+[[nodiscard]] std::optional<Json> success_data(const ExecutorRun& run);
+
+// A tool result that reports `text` as an error.
+[[nodiscard]] Json tool_error(std::string text);
 
 }  // namespace mcp

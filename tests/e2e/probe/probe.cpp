@@ -12,6 +12,8 @@
 //       row, then the screen pixels of its middle row while it shows (see watch_row)
 //   zelto-probe.exe hold-clipboard <seconds>           keep the clipboard open, as a
 //       clipboard manager may; prints "ready" once it is open (status 1: it was not)
+//   zelto-probe.exe image <log> <bmp> [seconds]        show a 32-bit BMP in a borderless
+//       window at 0,0 of its own size (a busy desktop), recording as "window" does
 //
 // Log lines are written whenever the message queue runs dry (and every 64 KiB
 // during a burst), so a test can read them while the window lives without the
@@ -251,6 +253,101 @@ int run_window(int argc, wchar_t** argv) {
     return 0;
 }
 
+// A 32-bit uncompressed BMP, read whole; painted as it is, never scaled.
+struct ShownImage {
+    std::string file;
+    const BITMAPINFO* info = nullptr;
+    const void* bits = nullptr;
+    int width = 0;
+    int height = 0;
+};
+ShownImage g_image;
+
+bool load_image(const wchar_t* path) {
+    FILE* file = _wfopen(path, L"rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char chunk[64 * 1024];
+    std::size_t read = 0;
+    while ((read = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        g_image.file.append(chunk, read);
+    }
+    std::fclose(file);
+    if (g_image.file.size() < sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)) {
+        return false;
+    }
+    const auto* header = reinterpret_cast<const BITMAPFILEHEADER*>(g_image.file.data());
+    g_image.info =
+        reinterpret_cast<const BITMAPINFO*>(g_image.file.data() + sizeof(BITMAPFILEHEADER));
+    const BITMAPINFOHEADER& bmi = g_image.info->bmiHeader;
+    g_image.width = bmi.biWidth;
+    g_image.height = bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight;
+    const std::size_t bytes = std::size_t(g_image.width) * std::size_t(g_image.height) * 4;
+    if (header->bfType != 0x4D42 || bmi.biBitCount != 32 || bmi.biCompression != BI_RGB ||
+        g_image.width <= 0 || header->bfOffBits + bytes > g_image.file.size()) {
+        return false;
+    }
+    g_image.bits = g_image.file.data() + header->bfOffBits;
+    return true;
+}
+
+LRESULT CALLBACK image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        StretchDIBits(dc, 0, 0, g_image.width, g_image.height, 0, 0, g_image.width, g_image.height,
+                      g_image.bits, g_image.info, DIB_RGB_COLORS, SRCCOPY);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    return probe_proc(window, message, wparam, lparam);
+}
+
+int run_image_window(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        return 2;
+    }
+    g_log = _wfopen(argv[2], L"ab");
+    if (g_log == nullptr || !load_image(argv[3])) {
+        return 3;
+    }
+    const int seconds = argc >= 5 ? _wtoi(argv[4]) : 60;
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = image_proc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.lpszClassName = L"ZeltoProbeImage";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe Image", WS_POPUP, 0,
+                                  0, g_image.width, g_image.height, nullptr, nullptr,
+                                  window_class.hInstance, nullptr);
+    if (window == nullptr) {
+        return 4;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    log_window_state(window, "ready");
+    flush_log();
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    MSG message;
+    while (GetTickCount() < deadline) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                std::fclose(g_log);
+                return 0;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        flush_log();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    std::fclose(g_log);
+    return 0;
+}
+
 int print_cursor() {
     POINT point{};
     if (!GetCursorPos(&point)) {
@@ -350,6 +447,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argv[1];
     if (mode == L"window") {
         return run_window(argc, argv);
+    }
+    if (mode == L"image") {
+        return run_image_window(argc, argv);
     }
     if (mode == L"cursor") {
         return print_cursor();

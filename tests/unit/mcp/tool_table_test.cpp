@@ -109,20 +109,18 @@ TEST(ToolTable, MapsEachExecutorOutcomeToACallResult) {
     }
 }
 
-TEST(ToolTable, ScreenshotComesBackAsAnImageThenItsGeometry) {
+TEST(ToolTable, ScreenshotIsAnImageThenATextWithoutStructuredContent) {
     const ExecutorRun run = finished(
-        R"({"data":{"display_id":"0,0,1920,1080","height":1080,"image":"data:image/png;base64,iVBORw0K",)"
-        R"("scaleFactor":1,"sourceHeight":1080,"sourceWidth":1920,"width":1920},"ok":true})"
+        R"({"data":{"display_id":"0,0,1920,1080","format":"jpeg","height":882,)"
+        R"("image":"data:image/jpeg;base64,/9j/4AAQ","sourceHeight":1080,"sourceWidth":1920,)"
+        R"("width":1568},"ok":true})"
         "\n");
-    const Json geometry = Json::parse(
-        R"({"display_id":"0,0,1920,1080","height":1080,"scaleFactor":1,"sourceHeight":1080,)"
-        R"("sourceWidth":1920,"width":1920})");
-    const Json expected{
-        {"content",
-         Json::array({Json{{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}},
-                      Json{{"type", "text"}, {"text", geometry.dump()}}})},
-        {"structuredContent", geometry}};
-    EXPECT_EQ(call_tool_result(tool("screenshot"), run), expected);
+    const Json result = call_tool_result(tool("screenshot"), run);
+    EXPECT_FALSE(result.contains("structuredContent"));
+    ASSERT_EQ(result["content"].size(), 2u);
+    EXPECT_EQ(result["content"][0],
+              (Json{{"type", "image"}, {"data", "/9j/4AAQ"}, {"mimeType", "image/jpeg"}}));
+    EXPECT_EQ(result["content"][1]["type"], "text");
 }
 
 TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
@@ -133,8 +131,23 @@ TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
         const std::string name = entry["name"];
         SCOPED_TRACE(name);
         names.insert(name);
-        EXPECT_EQ(entry["inputSchema"], Json::parse(params_schema_text(name)));
-        EXPECT_EQ(entry["inputSchema"]["type"], "object");
+        const Json& schema = entry["inputSchema"];
+        const Json action = Json::parse(params_schema_text(name));
+        EXPECT_EQ(schema["type"], "object");
+        if (name == "screenshot") {
+            EXPECT_EQ(schema["properties"]["display_id"], action["properties"]["display_id"]);
+            EXPECT_EQ(schema["properties"]["max_size"]["maximum"], 8000);
+            EXPECT_EQ(schema["properties"]["format"]["enum"],
+                      Json::parse(R"(["auto","png","jpeg"])"));
+        } else if (name == "drag") {
+            EXPECT_EQ(schema["properties"]["coordinate2"]["maxItems"], 2);
+            EXPECT_FALSE(schema.contains("required")) << "position1 or coordinate1";
+        } else if (schema["properties"].contains("coordinate")) {
+            EXPECT_EQ(schema["properties"]["position"], action["properties"]["position"]);
+            EXPECT_FALSE(schema.contains("required")) << "position or coordinate";
+        } else {
+            EXPECT_EQ(schema, action);
+        }
         EXPECT_GT(entry["description"].get<std::string>().size(), 80u);
         const Json& hints = entry["annotations"];
         const bool read_only =
