@@ -89,14 +89,9 @@ fetch_source() {
   find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1
 }
 
-build_libpng() {
-  local prefix="$1"
-  [ -f "$prefix/lib/libpng.a" ] && return 0
-  log "cross-building libpng into $prefix"
-  local work="$CACHE_ROOT/src/libpng"
-  local tree; tree="$(fetch_source libpng1.6 "$work")"
-  local tc="$work/toolchain.cmake"
-  cat >"$tc" <<'EOF'
+# The CMake toolchain file for the libraries cross-built with CMake.
+write_mingw_toolchain() {
+  cat >"$1" <<'EOF'
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -107,6 +102,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 EOF
+}
+
+build_libpng() {
+  local prefix="$1"
+  [ -f "$prefix/lib/libpng.a" ] && return 0
+  log "cross-building libpng into $prefix"
+  local work="$CACHE_ROOT/src/libpng"
+  local tree; tree="$(fetch_source libpng1.6 "$work")"
+  local tc="$work/toolchain.cmake"
+  write_mingw_toolchain "$tc"
   rm -rf "$work/build"
   cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
@@ -126,16 +131,7 @@ build_libjpeg_turbo() {
   local work="$CACHE_ROOT/src/libjpeg-turbo"
   local tree; tree="$(fetch_source libjpeg-turbo "$work")"
   local tc="$work/toolchain.cmake"
-  cat >"$tc" <<'EOF'
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-EOF
+  write_mingw_toolchain "$tc"
   rm -rf "$work/build"
   # REQUIRE_SIMD: without nasm the build would quietly fall back to plain C.
   cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \

@@ -192,6 +192,57 @@ LRESULT CALLBACK probe_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     }
 }
 
+struct WindowPlace {
+    int x, y, width, height;
+};
+
+// Registers the class, shows the window in front and logs its "ready" state.
+HWND open_window(WNDPROC proc, const wchar_t* class_name, const wchar_t* title, DWORD style,
+                 WindowPlace place, HBRUSH background) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = proc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = background;
+    window_class.lpszClassName = class_name;
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowExW(0, class_name, title, style, place.x, place.y, place.width,
+                                  place.height, nullptr, nullptr, window_class.hInstance, nullptr);
+    if (window == nullptr) {
+        return nullptr;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    log_window_state(window, "ready");
+    flush_log();
+    return window;
+}
+
+// Serves the window until it quits or the time is up, writing the log whenever
+// the queue runs dry, then closes the log once.
+int pump_messages(int seconds) {
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+    MSG message;
+    bool quit = false;
+    while (!quit && GetTickCount() < deadline) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        flush_log();
+        if (!quit) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+    std::fclose(g_log);
+    return 0;
+}
+
 int run_window(int argc, wchar_t** argv) {
     if (argc < 3) {
         return 2;
@@ -215,42 +266,14 @@ int run_window(int argc, wchar_t** argv) {
     }
     // Frameless, so the painted client area is exactly the window's rectangle.
     const DWORD style = g_painted ? WS_POPUP : WS_OVERLAPPEDWINDOW;
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = probe_proc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    window_class.lpszClassName = L"ZeltoProbeWindow";
-    RegisterClassW(&window_class);
-    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe", style, x, y, width,
-                                  height, nullptr, nullptr, window_class.hInstance, nullptr);
+    const HWND window =
+        open_window(probe_proc, L"ZeltoProbeWindow", L"Zelto Probe", style, {x, y, width, height},
+                    static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     if (window == nullptr) {
         return 4;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
-    SetForegroundWindow(window);
-    log_window_state(window, "ready");
     SetTimer(window, 1, 500, nullptr);
-    const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
-    MSG message;
-    bool quit = false;
-    while (!quit && GetTickCount() < deadline) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                quit = true;
-                break;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        flush_log();
-        if (!quit) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        }
-    }
-    std::fclose(g_log);
-    return 0;
+    return pump_messages(seconds);
 }
 
 // A 32-bit uncompressed BMP, read whole; painted as it is, never scaled.
@@ -313,39 +336,12 @@ int run_image_window(int argc, wchar_t** argv) {
         return 3;
     }
     const int seconds = argc >= 5 ? _wtoi(argv[4]) : 60;
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = image_proc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window_class.lpszClassName = L"ZeltoProbeImage";
-    RegisterClassW(&window_class);
-    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe Image", WS_POPUP, 0,
-                                  0, g_image.width, g_image.height, nullptr, nullptr,
-                                  window_class.hInstance, nullptr);
+    const HWND window = open_window(image_proc, L"ZeltoProbeImage", L"Zelto Probe Image", WS_POPUP,
+                                    {0, 0, g_image.width, g_image.height}, nullptr);
     if (window == nullptr) {
         return 4;
     }
-    ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
-    SetForegroundWindow(window);
-    log_window_state(window, "ready");
-    flush_log();
-    const DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
-    MSG message;
-    while (GetTickCount() < deadline) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                std::fclose(g_log);
-                return 0;
-            }
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        flush_log();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    std::fclose(g_log);
-    return 0;
+    return pump_messages(seconds);
 }
 
 int print_cursor() {
