@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "text/json_output.h"
+#include "text/json_reader.h"
 
 namespace mcp {
 namespace {
@@ -29,20 +30,10 @@ constexpr std::int64_t kFarOutside = std::int64_t{1} << 53;
 // A whole number of at least 0 (7.0 counts: some clients send every number as
 // floating point), else kNotAPixel.
 std::int64_t pixel_value(const Json& value) {
-    if (value.is_number_unsigned()) {
-        return static_cast<std::int64_t>(
-            std::min<std::uint64_t>(value.get<std::uint64_t>(), kFarOutside));
-    }
-    if (value.is_number_integer()) {
-        return std::max<std::int64_t>(value.get<std::int64_t>(), kNotAPixel);
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        if (std::isfinite(number) && number >= 0 && number == std::floor(number)) {
-            return static_cast<std::int64_t>(std::min(number, static_cast<double>(kFarOutside)));
-        }
-    }
-    return kNotAPixel;
+    const std::optional<std::uint64_t> number = text::whole_number(value);
+    return number ? static_cast<std::int64_t>(
+                        std::min<std::uint64_t>(*number, static_cast<std::uint64_t>(kFarOutside)))
+                  : kNotAPixel;
 }
 
 std::string screen_name(const ScreenKey& key) {

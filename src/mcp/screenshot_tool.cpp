@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace mcp {
@@ -37,24 +38,11 @@ std::optional<std::int64_t> decimal(std::string_view digits) {
 
 // A whole JSON number within [low, high]; 800.0 counts.
 std::optional<std::int64_t> whole_number(const Json& value, std::int64_t low, std::int64_t high) {
-    double number = 0;
-    if (value.is_number_integer()) {
-        if (value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t(high)) {
-            return std::nullopt;
-        }
-        number = static_cast<double>(value.get<std::int64_t>());
-    } else if (value.is_number_float()) {
-        number = value.get<double>();
-        if (!std::isfinite(number) || number != std::floor(number)) {
-            return std::nullopt;
-        }
-    } else {
+    const std::optional<std::uint64_t> number = text::whole_number(value);
+    if (!number || *number < std::uint64_t(low) || *number > std::uint64_t(high)) {
         return std::nullopt;
     }
-    if (number < static_cast<double>(low) || number > static_cast<double>(high)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(number);
+    return static_cast<std::int64_t>(*number);
 }
 
 bool known_format(std::string_view format) {

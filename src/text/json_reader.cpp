@@ -501,4 +501,24 @@ JsonReadResult read_json(std::string_view text) {
     return result;
 }
 
+std::optional<std::uint64_t> whole_number(const nlohmann::json& value) {
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>();
+    }
+    if (value.is_number_integer()) {
+        const auto number = value.get<std::int64_t>();
+        return number >= 0 ? std::optional(static_cast<std::uint64_t>(number)) : std::nullopt;
+    }
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (!std::isfinite(number) || number < 0 || std::floor(number) != number) {
+            return std::nullopt;
+        }
+        constexpr double kLimit = 18446744073709549568.0;  // the largest double below 2^64
+        return number >= kLimit ? std::numeric_limits<std::uint64_t>::max()
+                                : static_cast<std::uint64_t>(number);
+    }
+    return std::nullopt;
+}
+
 }  // namespace text

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +23,9 @@ struct JsonReadResult {
 // followed by " at line L column C". Callers see these messages verbatim, so their wording and
 // positions are fixed.
 [[nodiscard]] JsonReadResult read_json(std::string_view text);
+
+// A JSON number with a whole value of at least 0, integer or floating point alike (some
+// clients send 800 as 800.0); larger values than 64 bits hold saturate. Else nothing.
+[[nodiscard]] std::optional<std::uint64_t> whole_number(const nlohmann::json& value);
 
 }  // namespace text

@@ -9,6 +9,7 @@
 
 #include "cua_actions/windows/screenshot_jpeg.h"
 #include "cua_actions/windows/simd.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -36,24 +37,8 @@ std::string shown(const Json& value) {
 // A JSON number with a whole positive value (800 and 800.0 alike); huge values
 // saturate, since any of them is "no limit" in practice.
 std::optional<std::uint64_t> positive_integer(const Json& value) {
-    if (value.is_number_unsigned()) {
-        const auto number = value.get<std::uint64_t>();
-        return number > 0 ? std::optional(number) : std::nullopt;
-    }
-    if (value.is_number_integer()) {
-        const auto number = value.get<std::int64_t>();
-        return number > 0 ? std::optional(static_cast<std::uint64_t>(number)) : std::nullopt;
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        if (!std::isfinite(number) || number < 1 || std::floor(number) != number) {
-            return std::nullopt;
-        }
-        constexpr double kLimit = 18446744073709549568.0;  // the largest double below 2^64
-        return number >= kLimit ? std::numeric_limits<std::uint64_t>::max()
-                                : static_cast<std::uint64_t>(number);
-    }
-    return std::nullopt;
+    const std::optional<std::uint64_t> number = text::whole_number(value);
+    return number && *number > 0 ? number : std::nullopt;
 }
 
 // --- resampling ---------------------------------------------------------------
