@@ -10,6 +10,7 @@ import json
 import os
 import shlex
 import subprocess
+import sys
 import threading
 import time
 from dataclasses import dataclass
@@ -96,12 +97,30 @@ def _pump(stream, sink, done_on_newline=None):
             done_on_newline.set()
 
 
+# Wine's loader now and then fails to map the shared user data page (an address
+# clash at process start, before any of the program runs), exits with status 1 and
+# says so only on its err channel. Those runs are started again, and reported.
+LOADER_CLASH = b"failed to map the shared user data"
+LOADER_DEBUG = "-all,err+virtual"
+
+
 def run_program(args, stdin_bytes=b"", env=None, timeout=60, grace=1.0, cwd=None, desktop=None):
     """Runs a Windows program under Wine (in `cwd`, which Wine maps to a drive
     path, when given) on the main desktop or `desktop`; returns (stdout, status, stderr)."""
     full_env = _env_of(desktop)
+    full_env["WINEDEBUG"] = LOADER_DEBUG
     if env:
         full_env.update(env)
+    for attempt in range(3):
+        out, status, err = _run_once(args, stdin_bytes, full_env, timeout, grace, cwd)
+        if not (status == 1 and not out and LOADER_CLASH in err):
+            break
+        print(f"[e2e] Wine could not start {args[0]} ({err.strip()[-120:]!r}), run again",
+              file=sys.stderr, flush=True)
+    return out, status, err
+
+
+def _run_once(args, stdin_bytes, full_env, timeout, grace, cwd):
     process = subprocess.Popen(
         ["wine", *[str(a) for a in args]], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
         stderr=subprocess.PIPE, env=full_env, start_new_session=True, cwd=cwd,
