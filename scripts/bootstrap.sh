@@ -104,19 +104,26 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 EOF
 }
 
+# A fresh Release configure of a CMake source tree for MinGW, installing into
+# the prefix; the remaining arguments are the package's own options.
+configure_mingw_cmake() {
+  local tree="$1" work="$2" prefix="$3"
+  shift 3
+  write_mingw_toolchain "$work/toolchain.cmake"
+  rm -rf "$work/build"
+  cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >/dev/null
+}
+
 build_libpng() {
   local prefix="$1"
   [ -f "$prefix/lib/libpng.a" ] && return 0
   log "cross-building libpng into $prefix"
   local work="$CACHE_ROOT/src/libpng"
   local tree; tree="$(fetch_source libpng1.6 "$work")"
-  local tc="$work/toolchain.cmake"
-  write_mingw_toolchain "$tc"
-  rm -rf "$work/build"
-  cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  configure_mingw_cmake "$tree" "$work" "$prefix" \
     -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
-    -DPNG_FRAMEWORK=OFF -DSKIP_INSTALL_PROGRAMS=ON -DSKIP_INSTALL_FILES=ON >/dev/null
+    -DPNG_FRAMEWORK=OFF -DSKIP_INSTALL_PROGRAMS=ON -DSKIP_INSTALL_FILES=ON
   cmake --build "$work/build" -j "$JOBS" >/dev/null
   cmake --install "$work/build" >/dev/null
   # Name the static archive plainly so the consumer needs no guessing.
@@ -130,15 +137,11 @@ build_libjpeg_turbo() {
   log "cross-building libjpeg-turbo into $prefix"
   local work="$CACHE_ROOT/src/libjpeg-turbo"
   local tree; tree="$(fetch_source libjpeg-turbo "$work")"
-  local tc="$work/toolchain.cmake"
-  write_mingw_toolchain "$tc"
-  rm -rf "$work/build"
   # REQUIRE_SIMD: without nasm the build would quietly fall back to plain C.
-  cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$tc" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+  configure_mingw_cmake "$tree" "$work" "$prefix" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
     -DWITH_TURBOJPEG=OFF -DWITH_SIMD=ON -DREQUIRE_SIMD=ON \
-    -DCMAKE_ASM_NASM_COMPILER=nasm -Wno-dev >/dev/null
+    -DCMAKE_ASM_NASM_COMPILER=nasm -Wno-dev
   cmake --build "$work/build" -j "$JOBS" --target jpeg-static >/dev/null
   mkdir -p "$prefix/lib" "$prefix/include"
   cp "$work/build/libjpeg.a" "$prefix/lib/libjpeg.a"
