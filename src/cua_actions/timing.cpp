@@ -3,14 +3,12 @@
 #include <array>
 #include <utility>
 
-#include "cua_actions/windows/platform.h"
 #include "logging/write_redact.h"
 #include "text/text.h"
 
 namespace cua_actions {
 namespace {
 
-constexpr const char* kVerboseLogVariable = "ZELTO_CUA_VERBOSE_LOG";
 constexpr const char* kTimingSource = "tauri";
 constexpr const char* kTimingEvent = "cua.action.timing";
 constexpr const char* kTimingMode = "cua";
@@ -130,11 +128,10 @@ bool verbose_log_enabled(const std::optional<std::string>& value) {
 }
 
 void log_native_action_timing(const std::string& component, const std::string& action,
-                              const Json& params, MonotonicInstant started,
+                              const Json& params, MonotonicInstant elapsed,
+                              const std::optional<std::string>& verbose_setting,
                               const ActionResult& result) {
     try {
-        windows::Platform& platform = windows::platform();
-        const MonotonicInstant elapsed = platform.monotonic_now() - started;
         // Truncating; a clock that ran backwards counts as no time at all.
         const std::uint64_t duration_ms =
             elapsed.count() > 0
@@ -143,7 +140,7 @@ void log_native_action_timing(const std::string& component, const std::string& a
                 : 0;
 
         const bool succeeded = is_success(result);
-        if (succeeded && !verbose_log_enabled(platform.get_env(kVerboseLogVariable))) {
+        if (succeeded && !verbose_log_enabled(verbose_setting)) {
             return;
         }
         const char* outcome = succeeded ? "completed" : "failed";

@@ -15,10 +15,14 @@ namespace cua_actions {
 // Monotonic instant, as read from the platform clock.
 using MonotonicInstant = std::chrono::nanoseconds;
 
-// Called once on the dispatcher's exit path for every request. Never fails and
-// never changes the result.
+inline constexpr char kVerboseLogVariable[] = "ZELTO_CUA_VERBOSE_LOG";
+
+// Called once on the dispatcher's exit path for every request, with the time the
+// request took on the monotonic clock and the value of kVerboseLogVariable (the
+// caller reads both from the platform). Never fails and never changes the result.
 void log_native_action_timing(const std::string& component, const std::string& action,
-                              const Json& params, MonotonicInstant started,
+                              const Json& params, MonotonicInstant elapsed,
+                              const std::optional<std::string>& verbose_setting,
                               const ActionResult& result);
 
 // The first `max_chars` characters of `text` (all of it when shorter), never splitting one;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cua_actions/dispatch.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "main/intake.h"
 #include "main/stdin_reader.h"
 

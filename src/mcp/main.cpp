@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cua_actions/windows/platform.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "mcp/command_line.h"
 #include "mcp/executor_client.h"
 #include "mcp/screenshot_tool.h"

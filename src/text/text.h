@@ -15,8 +15,10 @@ namespace text {
 // Strips Unicode White_Space characters (space, tab, CR, LF, NBSP, U+3000, ...) from both ends.
 // U+FEFF and zero-width characters are not whitespace; invalid bytes are kept as they are.
 std::string trim(std::string_view s);
+// Whether the code point has the White_Space property trim() strips.
+bool is_white_space_code_point(std::uint32_t code_point);
 
-// Full Unicode lower-case mapping with the root locale: "İ" -> "i̇", "ΟΔΟΣ" -> "οδος".
+// Full Unicode lower-case mapping with the root locale (ICU: link zelto_text_case): "İ" -> "i̇", "ΟΔΟΣ" -> "οδος".
 // Invalid UTF-8 comes back as U+FFFD (maximal subpart rule, as in utf8_to_utf16).
 std::string to_lower(std::string_view s);
 

@@ -29,9 +29,8 @@ class TimingTest : public ::testing::Test {
     // Runs one timing call that took `elapsed` on the virtual clock.
     void record(const std::string& action, const Json& params, const ActionResult& result,
                 nanoseconds elapsed = milliseconds(35)) {
-        const MonotonicInstant started = desktop->monotonic_now();
-        desktop->now_ns += static_cast<std::uint64_t>(elapsed.count());
-        log_native_action_timing("cua-actions-windows", action, params, started, result);
+        log_native_action_timing("cua-actions-windows", action, params, elapsed,
+                                 desktop->get_env(kVerboseLogVariable), result);
     }
     std::vector<Json> records() {
         std::vector<Json> parsed;

@@ -1,6 +1,7 @@
 // The application index: its sources in priority order, the parsers of the
 // two query programs, and the process-wide cache.
 #include <array>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -9,6 +10,7 @@
 #include "cua_actions/windows/app_index.h"
 #include "cua_actions/windows/app_powershell.h"
 #include "cua_actions/windows/child_io.h"
+#include "cua_actions/windows/child_process.h"
 #include "text/json_reader.h"
 #include "text/text.h"
 
@@ -49,6 +51,9 @@ constexpr std::string_view kStartAppsArgsPrefix = "shell:AppsFolder\\";
 // reg and powershell start nothing that outlives them; this only bounds the
 // wait for end-of-file should one ever do so.
 constexpr std::uint32_t kQueryOutputGraceMs = 250;
+// A query that runs longer is hung (reg and Get-StartApps answer in a second or two).
+constexpr std::chrono::seconds kQueryTimeLimit{30};
+constexpr std::uint32_t kQueryPollMs = 5;
 
 bool is_white_space(char16_t unit) {
     // Every White_Space character lies in the basic plane.
@@ -101,9 +106,10 @@ std::string env_or(const char* name, std::string_view fallback) {
     return value ? std::move(*value) : std::string(fallback);
 }
 
-// Runs a program from the search path without a console window and waits for
-// it without a time limit; when it exits with code 0, its standard output as
-// UTF-8 (reg and PowerShell write the OEM code page when it is not UTF-8).
+// Runs a program from the search path without a console window, for at most
+// kQueryTimeLimit (a hung query is ended with its tree and adds nothing); when
+// it exits with code 0, its standard output as UTF-8 (reg and PowerShell write
+// the OEM code page when it is not UTF-8).
 std::optional<std::string> run_query_program(const char* program,
                                              std::vector<std::string> arguments) {
     const std::optional<std::string> path = platform().search_path(program);
@@ -114,23 +120,15 @@ std::optional<std::string> run_query_program(const char* program,
     launch.program = *path;
     launch.arguments = std::move(arguments);
     launch.creation_flags = kCreateNoWindow;
-    const ChildStart start = platform().start_child_process(launch);
-    if (start.child == 0) {
+    ChildRunOptions options;
+    options.time_limit = kQueryTimeLimit;
+    options.poll_ms = kQueryPollMs;
+    options.output_grace_ms = kQueryOutputGraceMs;
+    ChildRun run = run_child(launch, options);
+    if (run.outcome != ChildRun::Outcome::exited || run.exit_code != 0) {
         return std::nullopt;
     }
-    const ScopedChildProcess child(start.child);
-    if (!platform().wait_child_exit(child.get())) {
-        return std::nullopt;
-    }
-    const ChildStatus status = platform().check_child_exit(child.get());
-    if (status.state != ChildState::exited || status.exit_code != 0) {
-        return std::nullopt;
-    }
-    ChildOutput output = platform().collect_child_output(child.get(), kQueryOutputGraceMs);
-    if (!output.ok) {
-        return std::nullopt;
-    }
-    return decode_child_output(output.out);
+    return decode_child_output(run.out);
 }
 
 void append(std::vector<WinAppEntry>& out, std::vector<WinAppEntry> more) {

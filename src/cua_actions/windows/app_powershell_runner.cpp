@@ -1,9 +1,10 @@
-// One hidden PowerShell child: start, poll against the time limit, collect
-// both outputs, and read the wrapper document it printed.
+// One hidden PowerShell child, run against the time limit, and the wrapper
+// document it printed.
 #include <string>
 
 #include "cua_actions/windows/app_powershell.h"
 #include "cua_actions/windows/child_io.h"
+#include "cua_actions/windows/child_process.h"
 #include "cua_actions/windows/platform.h"
 #include "text/json_reader.h"
 #include "text/text.h"
@@ -26,17 +27,9 @@ Json member_or_null(const Json& document, const char* key) {
     return value != nullptr ? *value : Json(nullptr);
 }
 
-// Kills the child's whole tree and waits for the child; both answers are
-// ignored, except that a failed kill skips the wait, which could never end.
-void kill_and_wait(Handle child) {
-    if (platform().terminate_child_tree(child)) {
-        platform().wait_child_exit(child);
-    }
-}
-
-ActionResult read_wrapper_document(const ChildOutput& output) {
-    const std::string out_text = decode_output(output.out);
-    const std::string err_text = decode_output(output.err);
+ActionResult read_wrapper_document(const std::string& out, const std::string& err) {
+    const std::string out_text = decode_output(out);
+    const std::string err_text = decode_output(err);
     // Strict over every byte: anything but white space after the document, a NUL
     // included, is a parse error.
     text::JsonReadResult parsed = text::read_json(out_text);
@@ -83,36 +76,27 @@ ActionResult run_powershell_once(const std::string& encoded_command,
             {"PowerShell spawn failed: the command line is ", std::to_string(units),
              " UTF-16 units long, over the limit of ", std::to_string(kMaxCommandLineUnits)}));
     }
-    const ChildStart start = platform().start_child_process(launch);
-    if (start.child == 0) {
-        return run_failure("PowerShell spawn failed: " + start.error);
-    }
-    const ScopedChildProcess child(start.child);
-
-    const std::chrono::nanoseconds started = platform().monotonic_now();
-    while (true) {
-        const ChildStatus status = platform().check_child_exit(child.get());
-        if (status.state == ChildState::failed) {
-            kill_and_wait(child.get());
-            return run_failure("PowerShell wait failed: " + status.error);
-        }
-        if (status.state == ChildState::exited) {
+    ChildRunOptions options;
+    options.time_limit = time_limit;
+    options.poll_ms = kPowerShellPollIntervalMs;
+    options.output_grace_ms = kPowerShellOutputGraceMs;
+    const ChildRun run = run_child(launch, options);
+    switch (run.outcome) {
+        case ChildRun::Outcome::exited:
             break;
-        }
-        if (platform().monotonic_now() - started >= time_limit) {
-            kill_and_wait(child.get());
+        case ChildRun::Outcome::start_failed:
+            return run_failure("PowerShell spawn failed: " + run.error);
+        case ChildRun::Outcome::watch_failed:
+            return run_failure("PowerShell wait failed: " + run.error);
+        case ChildRun::Outcome::timed_out:
+        case ChildRun::Outcome::cancelled:  // never: this run has no cancel flag
             return run_failure("PowerShell timed out after " + std::to_string(time_limit.count()) +
                                " seconds");
-        }
-        platform().sleep_ms(kPowerShellPollIntervalMs);
+        case ChildRun::Outcome::collect_failed:
+            // The host's fixed text, whatever the runner's own calls are named.
+            return run_failure("PowerShell wait_with_output failed: " + run.error);
     }
-
-    const ChildOutput output =
-        platform().collect_child_output(child.get(), kPowerShellOutputGraceMs);
-    if (!output.ok) {
-        return run_failure("PowerShell wait_with_output failed: " + output.error);
-    }
-    return read_wrapper_document(output);
+    return read_wrapper_document(run.out, run.err);
 }
 
 }  // namespace cua_actions::windows

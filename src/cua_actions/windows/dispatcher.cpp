@@ -70,7 +70,9 @@ ActionResult dispatch(const std::string& action, const Json& params) {
     // Taken after the DPI step so the first request does not pay for it.
     const MonotonicInstant started = platform().monotonic_now();
     ActionResult result = run_action_guarded(action, params);
-    log_native_action_timing(kDispatcherComponent, action, params, started, result);
+    const MonotonicInstant elapsed = platform().monotonic_now() - started;
+    log_native_action_timing(kDispatcherComponent, action, params, elapsed,
+                             platform().get_env(kVerboseLogVariable), result);
     return result;
 }
 

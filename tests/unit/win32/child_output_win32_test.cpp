@@ -9,7 +9,7 @@
 
 #include "cua_actions/windows/app_index.h"
 #include "cua_actions/windows/child_io.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {

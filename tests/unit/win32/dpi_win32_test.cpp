@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cua_actions/windows/display_input.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace cua_actions::windows {
 namespace {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "../platform_contract.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace contract {

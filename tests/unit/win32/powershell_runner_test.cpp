@@ -19,7 +19,7 @@
 
 #include "cua_actions/windows/app_powershell.h"
 #include "cua_actions/windows/child_io.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/json_output.h"
 #include "text/text.h"
 

@@ -1,7 +1,7 @@
 // The child-process contract run against the real Win32 implementation.
 
 #include "../process_contract.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace process_contract {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "../screenshot_contract.h"
 #include "cua_actions/windows/screenshot_capture.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace screenshot_contract {
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "cua_actions/windows/dispatcher.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {

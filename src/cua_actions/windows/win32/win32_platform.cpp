@@ -1,4 +1,4 @@
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 #include <windows.h>
 
@@ -7,8 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "cua_actions/windows/win32_handles.h"
-#include "logging/config_time_system.h"
+#include "cua_actions/windows/win32/win32_handles.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -173,8 +172,31 @@ std::uint32_t Win32Platform::send_input(std::span<const InputRecord> records) {
     return ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
+std::optional<std::string> read_environment_variable(const std::string& name) {
+    const std::u16string wide_name = text::utf8_to_utf16(name);
+    const auto* w_name = reinterpret_cast<const wchar_t*>(wide_name.c_str());
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD needed = ::GetEnvironmentVariableW(w_name, nullptr, 0);
+    if (needed == 0) {
+        // 0 with no error is a variable set to the empty text, which still counts as set.
+        return ::GetLastError() == ERROR_SUCCESS ? std::optional<std::string>(std::string())
+                                                 : std::nullopt;
+    }
+    std::u16string value(needed, u'\0');
+    const DWORD length =
+        ::GetEnvironmentVariableW(w_name, reinterpret_cast<wchar_t*>(value.data()), needed);
+    if (length >= needed) {
+        return std::nullopt;  // changed between the two calls
+    }
+    value.resize(length);
+    if (!text::is_valid_utf16(value)) {
+        return std::nullopt;
+    }
+    return text::utf16_to_utf8(value);
+}
+
 std::optional<std::string> Win32Platform::get_env(const std::string& name) {
-    return logging::native_get_env(name);
+    return read_environment_variable(name);
 }
 
 void Win32Platform::write_stderr_line(std::string_view line) {

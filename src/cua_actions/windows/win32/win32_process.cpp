@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "cua_actions/windows/child_io.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {

@@ -1,10 +1,11 @@
-// Environment and local offset from kernel32.
+// Environment (through the platform's Win32 side) and local offset from kernel32.
 #ifdef _WIN32
 
 #include <windows.h>
 
 #include <string>
 
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "logging/config_time_system.h"
 #include "text/text.h"
 
@@ -26,26 +27,7 @@ std::optional<std::int64_t> whole_seconds(const SYSTEMTIME& time) {
 }  // namespace
 
 std::optional<std::string> native_get_env(const std::string& name) {
-    const std::u16string wide_name = text::utf8_to_utf16(name);
-    const auto* w_name = reinterpret_cast<const wchar_t*>(wide_name.c_str());
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD needed = ::GetEnvironmentVariableW(w_name, nullptr, 0);
-    if (needed == 0) {
-        // 0 with no error is a variable set to the empty text, which still counts as set.
-        return ::GetLastError() == ERROR_SUCCESS ? std::optional<std::string>(std::string())
-                                                 : std::nullopt;
-    }
-    std::u16string value(needed, u'\0');
-    const DWORD length =
-        ::GetEnvironmentVariableW(w_name, reinterpret_cast<wchar_t*>(value.data()), needed);
-    if (length >= needed) {
-        return std::nullopt;  // changed between the two calls
-    }
-    value.resize(length);
-    if (!text::is_valid_utf16(value)) {
-        return std::nullopt;
-    }
-    return text::utf16_to_utf8(value);
+    return cua_actions::windows::read_environment_variable(name);
 }
 
 std::optional<std::int64_t> native_local_minus_utc_seconds(const Instant& utc) {

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace cua_actions::windows {
 

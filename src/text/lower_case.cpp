@@ -1,4 +1,4 @@
-#include <unicode/uchar.h>
+// The full Unicode lower-case mapping, the one text rule that needs ICU.
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "text/text.h"
-#include "text/utf8_decode.h"
 
 namespace text {
 
@@ -17,10 +16,6 @@ namespace {
 // right at a piece boundary could differ, and only for strings of hundreds of megabytes.
 constexpr std::size_t kIcuPieceUnits = std::size_t{1} << 28;
 static_assert(kIcuPieceUnits * 3 <= INT32_MAX);
-
-bool is_white_space(const detail::DecodedChar& c) {
-    return c.valid && u_isUWhiteSpace(static_cast<UChar32>(c.value));
-}
 
 bool is_ascii(std::string_view s) {
     return std::all_of(s.begin(), s.end(),
@@ -50,38 +45,6 @@ bool append_lower(std::u16string& out, std::u16string_view piece) {
 }
 
 }  // namespace
-
-std::string trim(std::string_view s) {
-    std::size_t begin = 0;
-    while (begin < s.size()) {
-        const auto c = detail::decode_utf8_at(s, begin);
-        if (!is_white_space(c)) {
-            break;
-        }
-        begin += c.length;
-    }
-    // Walk forwards to find the end: UTF-8 with invalid bytes cannot be decoded reliably
-    // from the back.
-    std::size_t end = begin;
-    for (std::size_t pos = begin; pos < s.size();) {
-        const auto c = detail::decode_utf8_at(s, pos);
-        pos += c.length;
-        if (!is_white_space(c)) {
-            end = pos;
-        }
-    }
-    return std::string(s.substr(begin, end - begin));
-}
-
-std::string ascii_lower(std::string_view s) {
-    std::string out(s);
-    for (char& ch : out) {
-        if (ch >= 'A' && ch <= 'Z') {
-            ch = static_cast<char>(ch - 'A' + 'a');
-        }
-    }
-    return out;
-}
 
 std::string to_lower(std::string_view s) {
     // The root locale maps ASCII exactly as A-Z -> a-z.

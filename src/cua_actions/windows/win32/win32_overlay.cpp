@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "cua_actions/windows/click_indicator.h"
-#include "cua_actions/windows/win32_handles.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_handles.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {

@@ -1,8 +1,8 @@
 // Screen capture operations of the Win32 platform: direct GDI calls.
 #include <windows.h>
 
-#include "cua_actions/windows/win32_handles.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_handles.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace cua_actions::windows {
 Handle Win32Platform::get_dc(Handle window) {

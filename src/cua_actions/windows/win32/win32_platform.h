@@ -128,4 +128,8 @@ class Win32Platform : public Platform {
 // The process-wide instance the executable installs.
 Win32Platform& win32_platform();
 
+// GetEnvironmentVariableW: the value, or nothing when unset or not valid Unicode. Shared
+// with the log's own reading of the environment.
+std::optional<std::string> read_environment_variable(const std::string& name);
+
 }  // namespace cua_actions::windows

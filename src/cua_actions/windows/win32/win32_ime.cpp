@@ -3,8 +3,8 @@
 // imm.h needs the types of windows.h first.
 #include <imm.h>
 
-#include "cua_actions/windows/win32_handles.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_handles.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 
 namespace cua_actions::windows {
 Handle Win32Platform::get_foreground_window() {

@@ -1,8 +1,8 @@
 // Win32 clipboard and global memory: each call as the system makes it.
 #include <windows.h>
 
-#include "cua_actions/windows/win32_handles.h"
-#include "cua_actions/windows/win32_platform.h"
+#include "cua_actions/windows/win32/win32_handles.h"
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
