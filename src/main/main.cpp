@@ -41,19 +41,9 @@ std::optional<std::string> read_standard_input() {
 // Writes the result line as bytes (no text-mode CR LF). Without a standard
 // output handle the line is dropped; a failed write ends the process abnormally.
 void write_result_line(const std::string& line) {
-    HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    std::size_t offset = 0;
-    while (offset < line.size()) {
-        DWORD written = 0;
-        if (!::WriteFile(handle, line.data() + offset, static_cast<DWORD>(line.size() - offset),
-                         &written, nullptr) ||
-            written == 0) {
-            ::ExitProcess(3);
-        }
-        offset += written;
+    namespace cw = cua_actions::windows;
+    if (cw::write_standard_stream(cw::StandardStream::output, line) == cw::StreamWrite::failed) {
+        ::ExitProcess(3);
     }
 }
 

@@ -23,6 +23,17 @@ constexpr std::string_view kPointHelp =
     "1 ([500, 500] is the centre). display_id chooses the display, the primary one by default.";
 constexpr std::string_view kDisplayHelp = "list_displays lists every display_id.";
 
+// A tool that acts at one point, given as a coordinate or a position.
+constexpr Tool point_tool(std::string_view name, std::string_view title, std::string_view summary) {
+    return Tool{.name = name,
+                .title = title,
+                .summary = summary,
+                .time_limit = kActionLimit,
+                .coordinates = kPointKeys,
+                .explains_point = true,
+                .names_displays = true};
+}
+
 constexpr std::array<Tool, 13> kTools{{
     {.name = "screenshot",
      .title = "Take a screenshot",
@@ -39,37 +50,17 @@ constexpr std::array<Tool, 13> kTools{{
      .time_limit = kActionLimit,
      .returns_image = true,
      .names_displays = true},
-    {.name = "move",
-     .title = "Move the pointer",
-     .summary = "Moves the mouse pointer to a point without clicking and returns how the point "
-                "was mapped to physical pixels.",
-     .time_limit = kActionLimit,
-     .coordinates = kPointKeys,
-     .explains_point = true,
-     .names_displays = true},
-    {.name = "click",
-     .title = "Left-click",
-     .summary = "Moves the pointer to a point and clicks the left mouse button.",
-     .time_limit = kActionLimit,
-     .coordinates = kPointKeys,
-     .explains_point = true,
-     .names_displays = true},
-    {.name = "right_click",
-     .title = "Right-click",
-     .summary = "Moves the pointer to a point and clicks the right mouse button, usually opening "
-                "a context menu.",
-     .time_limit = kActionLimit,
-     .coordinates = kPointKeys,
-     .explains_point = true,
-     .names_displays = true},
-    {.name = "scroll",
-     .title = "Scroll",
-     .summary = "Moves the pointer to a point and turns the mouse wheel by amount notches: "
-                "positive scrolls up, negative down (default 5, at most 25).",
-     .time_limit = kActionLimit,
-     .coordinates = kPointKeys,
-     .explains_point = true,
-     .names_displays = true},
+    point_tool("move", "Move the pointer",
+               "Moves the mouse pointer to a point without clicking and returns how the point "
+               "was mapped to physical pixels."),
+    point_tool("click", "Left-click",
+               "Moves the pointer to a point and clicks the left mouse button."),
+    point_tool("right_click", "Right-click",
+               "Moves the pointer to a point and clicks the right mouse button, usually opening "
+               "a context menu."),
+    point_tool("scroll", "Scroll",
+               "Moves the pointer to a point and turns the mouse wheel by amount notches: "
+               "positive scrolls up, negative down (default 5, at most 25)."),
     {.name = "drag",
      .title = "Drag",
      .summary =

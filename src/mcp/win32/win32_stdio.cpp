@@ -2,26 +2,15 @@
 // CR LF); a GUI-subsystem process may have no standard handles at all.
 #include <windows.h>
 
+#include "cua_actions/windows/win32/win32_platform.h"
 #include "mcp/stdio_transport.h"
 
 namespace mcp {
 
 void StdoutSink::write_line(const std::string& line) {
-    const HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::string bytes = line + "\n";
-    std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        DWORD written = 0;
-        if (!::WriteFile(handle, bytes.data() + offset, static_cast<DWORD>(bytes.size() - offset),
-                         &written, nullptr) ||
-            written == 0) {
-            return;  // the client has gone; reading will end too
-        }
-        offset += written;
-    }
+    namespace cw = cua_actions::windows;
+    // A failed write means the client has gone; reading will end too.
+    (void)cw::write_standard_stream(cw::StandardStream::output, line + "\n");
 }
 
 void serve_standard_input(Server& server) {

@@ -199,17 +199,30 @@ std::optional<std::string> Win32Platform::get_env(const std::string& name) {
     return read_environment_variable(name);
 }
 
-void Win32Platform::write_stderr_line(std::string_view line) {
-    // A GUI-subsystem process may have no standard error at all; bytes, never
-    // text mode, so no carriage return sneaks in.
-    HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+StreamWrite write_standard_stream(StandardStream stream, std::string_view bytes) {
+    const HANDLE handle =
+        ::GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-        return;
+        return StreamWrite::no_handle;
     }
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        DWORD written = 0;
+        if (!::WriteFile(handle, bytes.data() + offset, static_cast<DWORD>(bytes.size() - offset),
+                         &written, nullptr) ||
+            written == 0) {
+            return StreamWrite::failed;
+        }
+        offset += written;
+    }
+    return StreamWrite::written;
+}
+
+void Win32Platform::write_stderr_line(std::string_view line) {
     std::string bytes(line);
     bytes.push_back('\n');
-    DWORD written = 0;
-    ::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    // Diagnostics never change a result: a failed write is dropped.
+    (void)write_standard_stream(StandardStream::error, bytes);
 }
 
 }  // namespace cua_actions::windows

@@ -128,6 +128,13 @@ class Win32Platform : public Platform {
 // The process-wide instance the executable installs.
 Win32Platform& win32_platform();
 
+// The standard output or error handle, written as bytes (never text mode, so no
+// carriage return sneaks in) until all are written or a write fails. A
+// GUI-subsystem process may have no standard handles at all.
+enum class StandardStream { output, error };
+enum class StreamWrite { written, no_handle, failed };
+StreamWrite write_standard_stream(StandardStream stream, std::string_view bytes);
+
 // GetEnvironmentVariableW: the value, or nothing when unset or not valid Unicode. Shared
 // with the log's own reading of the environment.
 std::optional<std::string> read_environment_variable(const std::string& name);
