@@ -102,7 +102,7 @@ struct FakeEncoder {
             const double rate = format == ImageFormat::png ? png_rate : quality / 100.0;
             EncodedImage image{format, size, quality, {}};
             image.bytes.resize(header + static_cast<std::size_t>(rate * size.width * size.height));
-            return std::variant<EncodedImage, std::string>(image);
+            return zelto::Result<EncodedImage>(image);
         };
     }
 };
@@ -128,7 +128,7 @@ TEST(ScreenshotFit, BudgetPicksFormatQualityAndSize) {
     for (const Case& c : cases) {
         FakeEncoder fake;
         const auto result = fit_to_budget(source, c.request, fake.encoder());
-        EXPECT_TRUE(std::holds_alternative<EncodedImage>(result)) << c.name;
+        EXPECT_TRUE(result.ok()) << c.name;
         EXPECT_EQ(fake.calls, c.calls) << c.name;
     }
 }
@@ -138,8 +138,8 @@ TEST(ScreenshotFit, BudgetShrinksTheImageWhenTheLowestQualityMisses) {
         FakeEncoder fake;
         const FitRequest request{std::nullopt, 5'000, format};
         const auto result = fit_to_budget(ImageSize{200, 100}, request, fake.encoder());
-        ASSERT_TRUE(std::holds_alternative<EncodedImage>(result));
-        const EncodedImage& image = std::get<EncodedImage>(result);
+        ASSERT_TRUE(result.ok());
+        const EncodedImage& image = *result;
         EXPECT_LE(image.bytes.size(), 5'000u);
         EXPECT_LT(image.size.width, 200);
         EXPECT_EQ(image.size, fitted_size({200, 100}, image.size.width)) << "aspect kept";
@@ -151,18 +151,18 @@ TEST(ScreenshotFit, BudgetTooSmallForOnePixelFailsAndEncoderFailuresPassThrough)
     FakeEncoder fake;
     const auto tiny =
         fit_to_budget({3840, 2160}, {std::nullopt, 100, FitFormat::jpeg}, fake.encoder());
-    ASSERT_TRUE(std::holds_alternative<std::string>(tiny));
-    EXPECT_EQ(std::get<std::string>(tiny),
+    ASSERT_FALSE(tiny.ok());
+    EXPECT_EQ(tiny.error(),
               "max_bytes 100 is too small: the smallest jpeg image of this display takes 300 "
               "bytes");
     EXPECT_EQ(fake.calls.back(), "jpeg@1q50");
     EXPECT_LT(fake.calls.size(), 40u);
 
     const FitEncoder broken = [](ImageSize, ImageFormat, int) {
-        return std::variant<EncodedImage, std::string>("JPEG encoding failed: no");
+        return zelto::Result<EncodedImage>(zelto::fail("JPEG encoding failed: no"));
     };
     const auto failed = fit_to_budget({10, 10}, {std::nullopt, 1, FitFormat::jpeg}, broken);
-    EXPECT_EQ(std::get<std::string>(failed), "JPEG encoding failed: no");
+    EXPECT_EQ(failed.error(), "JPEG encoding failed: no");
 }
 
 TEST(ScreenshotFit, ParamsAreValidatedWithClearMessages) {
@@ -188,13 +188,14 @@ TEST(ScreenshotFit, ParamsAreValidatedWithClearMessages) {
         const auto read = read_fit_request(Json::parse(c.params));
         ASSERT_TRUE(read.has_value()) << c.params;
         if (c.error != nullptr) {
-            EXPECT_EQ(std::get<std::string>(*read), c.error);
+            EXPECT_EQ(read->error(), c.error);
         } else {
-            EXPECT_TRUE(std::holds_alternative<FitRequest>(*read)) << c.params;
+            EXPECT_TRUE(read->ok()) << c.params;
         }
     }
-    const FitRequest big = std::get<FitRequest>(
-        *read_fit_request(Json::parse(R"({"max_size":800.0,"max_bytes":1e30,"format":"jpeg"})")));
+    const FitRequest big =
+        read_fit_request(Json::parse(R"({"max_size":800.0,"max_bytes":1e30,"format":"jpeg"})"))
+            ->value();
     EXPECT_EQ(big.max_size, 800);
     EXPECT_EQ(big.max_bytes, std::numeric_limits<std::uint64_t>::max());
     EXPECT_FALSE(read_fit_request(Json::parse(R"({"display_id":"0,0,10,10"})")).has_value());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include <jpeglib.h>
 // After jpeglib.h, which it builds on.
@@ -111,9 +112,9 @@ struct FreeDeleter {
 
 }  // namespace
 
-std::variant<std::vector<std::uint8_t>, std::string> encode_jpeg(BgrxView image, int quality) {
+zelto::Result<std::vector<std::uint8_t>> encode_jpeg(BgrxView image, int quality) {
     if (image.width <= 0 || image.height <= 0 || image.pixels == nullptr) {
-        return std::string("empty image");
+        return zelto::fail("empty image");
     }
     jpeg_compress_struct info{};
     ErrorTrap trap{};
@@ -132,7 +133,7 @@ std::variant<std::vector<std::uint8_t>, std::string> encode_jpeg(BgrxView image,
     jpeg_destroy_compress(&info);
     const std::unique_ptr<unsigned char, FreeDeleter> owned(buffer.data);
     if (!done) {
-        return std::string(trap.message);
+        return zelto::fail(trap.message);
     }
     return std::vector<std::uint8_t>(buffer.data, buffer.data + buffer.size);
 }
