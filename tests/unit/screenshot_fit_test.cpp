@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <cmath>
 #include <random>
+#include <string>
 
 #include "cua_actions/windows/screenshot_capture.h"
 #include "cua_actions/windows/screenshot_jpeg.h"
@@ -240,6 +243,74 @@ TEST_F(FittedScreenshotTest, BadParamsFailBeforeAnyCapture) {
 TEST_F(FittedScreenshotTest, BlackFrameIsStillRefused) {
     std::fill(desktop->screen_frame.bgrx.begin(), desktop->screen_frame.bgrx.end(), 0);
     EXPECT_EQ(handle_screenshot(Json{{"max_size", 20}}), secure_desktop_result());
+}
+
+// A sample desktop as the capture delivers it (BGRX, fourth byte 0).
+std::vector<std::uint8_t> load_sample_frame(const std::string& name, ImageSize& size) {
+    const std::string path = std::string(ZELTO_SAMPLE_FRAMES_DIR) + "/" + name;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return {};
+    }
+    image.format = PNG_FORMAT_BGRA;
+    std::vector<std::uint8_t> bgrx(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, bgrx.data(), 0, nullptr)) {
+        return {};
+    }
+    for (std::size_t i = 3; i < bgrx.size(); i += 4) {
+        bgrx[i] = 0;
+    }
+    size =
+        ImageSize{static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height)};
+    return bgrx;
+}
+
+TEST(ScreenshotFit, SameImageAndVerdictWithAndWithoutAvx2AndThreads) {
+    // One and two pairs of columns per pixel (AVX2), three (SSE2 only); the
+    // 4K frame is large enough for threads, and its one-thread JPEG is made
+    // from rows as they come.
+    struct Case {
+        const char* frame;
+        FitRequest request;
+    };
+    const Case cases[] = {
+        {"desk1080.png", {1568, std::nullopt, FitFormat::jpeg}},
+        {"desk4k.png", {1568, std::nullopt, FitFormat::jpeg}},
+        {"desk4k.png", {800, std::nullopt, FitFormat::png}},
+    };
+    const ResampleOptions variants[] = {{false, 1}, {true, 1}, {false, 3}, {true, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.frame << " at " << *c.request.max_size);
+        ImageSize source;
+        const std::vector<std::uint8_t> frame = load_sample_frame(c.frame, source);
+        ASSERT_FALSE(frame.empty()) << "sample frame missing";
+        const BgrxView view{frame.data(), source.width, source.height};
+        const BlackoutCount expected = count_dark_samples(view);
+        const ImageSize size = fitted_size(source, c.request.max_size);
+        std::vector<std::uint8_t> first_pixels;
+        std::vector<std::uint8_t> first_encoded;
+        for (const ResampleOptions& options : variants) {
+            SCOPED_TRACE(::testing::Message()
+                         << "avx2 " << options.allow_avx2 << " threads " << options.threads);
+            BlackoutCount dark;
+            const ResampledImage image = resample_judging(view, size, dark, options);
+            EXPECT_EQ(dark.step, expected.step);
+            EXPECT_EQ(dark.samples, expected.samples);
+            EXPECT_EQ(dark.dark, expected.dark);
+            const std::vector<std::uint8_t> pixels(image.view().pixels,
+                                                   image.view().pixels + image.byte_count());
+            const auto fitted = fit_screenshot(view, c.request, options);
+            ASSERT_TRUE(fitted.ok() && fitted->has_value());
+            if (first_pixels.empty()) {
+                first_pixels = pixels;
+                first_encoded = (*fitted)->bytes;
+            } else {
+                EXPECT_TRUE(pixels == first_pixels);
+                EXPECT_TRUE((*fitted)->bytes == first_encoded);
+            }
+        }
+    }
 }
 
 }  // namespace

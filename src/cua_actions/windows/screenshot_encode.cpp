@@ -21,8 +21,6 @@ namespace {
 constexpr std::size_t kBytesPerPixel = 4;
 // Bytes of frame per blackout sample: keeps the sample count between 4,096 and 8,191.
 constexpr std::size_t kBlackoutBytesPerSample = 16384;
-// Refused at D * 1000 >= N * 995.
-constexpr std::size_t kBlackoutPerMille = 995;
 
 constexpr std::int32_t kHalveFrom = 2201;
 constexpr std::int32_t kQuarterFrom = 7680;
@@ -337,7 +335,7 @@ BlackoutCount count_dark_samples(BgrxView frame) {
 }
 
 bool is_blackout(const BlackoutCount& count) {
-    return count.dark * 1000 >= count.samples * kBlackoutPerMille;
+    return count.dark * 1000 >= count.samples * kBlackoutDarkPerMille;
 }
 
 // --- reduction and conversion ---------------------------------------------------

@@ -35,6 +35,9 @@ inline bool is_dark_pixel(const std::uint8_t* bgrx) {
     return (bgrx[0] | bgrx[1] | bgrx[2]) < 4;
 }
 
+// Refused at D * 1000 >= N * 995: at least 99.5 % of the samples dark.
+inline constexpr std::size_t kBlackoutDarkPerMille = 995;
+
 // s = max(1, byte_count / 16384): between 4,096 and 8,191 samples for frames of
 // 4,096 pixels or more, every pixel of a smaller one.
 std::size_t blackout_step(std::size_t byte_count);

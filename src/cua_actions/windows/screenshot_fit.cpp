@@ -191,11 +191,16 @@ ZELTO_TARGET_AVX2 std::size_t sum_rows_unrolled_avx2(const std::uint8_t* first, 
                                                      std::index_sequence<I...>) {
     const __m256i w[] = {_mm256_set1_epi16(static_cast<short>(weight[I]))...};
     std::size_t k = 0;
+    // The rows after these are the next image row's: fetched while these are summed.
+    const std::uint8_t* next = first + stride * sizeof...(I);
     for (; k + 32 <= stride; k += 32) {
         __m256i low = _mm256_setzero_si256();
         __m256i high = _mm256_setzero_si256();
         (add_weighed_row_avx2(first + stride * I + k, w[I], low, high), ...);
         store_sums_avx2(sums + k, low, high);
+        _mm_prefetch(reinterpret_cast<const char*>(next + k), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(next + stride + k), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(next + 2 * stride + k), _MM_HINT_T0);
     }
     return k;
 }
@@ -492,33 +497,110 @@ std::size_t dark_samples_in_row(BgrxView source, std::int32_t r, std::size_t ste
     return dark;
 }
 
-// Image rows [y0, y1) into `image`; returns the dark samples of the source
-// rows these image rows judge. Image row y judges the source rows from its
-// first up to the next image row's first (the last one to the end), so each
-// source row is judged once, by a band that has just read it.
+ResamplePlan make_plan(BgrxView source, ImageSize size, const ResampleOptions& options) {
+    ResamplePlan plan;
+    plan.source = source;
+    plan.size = size;
+    plan.columns = box_taps(source.width, size.width);
+    plan.rows = box_taps(source.height, size.height);
+    plan.paired = paired_weights(plan.columns);
+#ifdef ZELTO_HAVE_AVX2
+    plan.avx2 = options.allow_avx2 && cpu_has_avx2();
+#else
+    (void)options;
+#endif
+    const std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
+    plan.dark_step = blackout_step(pixels * kChannels);
+    return plan;
+}
+
+BlackoutCount no_dark_yet(const ResamplePlan& plan) {
+    const std::size_t pixels = static_cast<std::size_t>(plan.source.width) * plan.source.height;
+    return BlackoutCount{plan.dark_step, (pixels + plan.dark_step - 1) / plan.dark_step, 0};
+}
+
+// Makes image rows one at a time, judging the source rows on the way. Image
+// row y judges the source rows from its first up to the next image row's
+// first (the last one to the end), so each source row is judged once, just
+// after it was read.
+class RowMaker {
+  public:
+    explicit RowMaker(const ResamplePlan& plan)
+        : plan_(plan),
+          // Zero pixels past the end for the padding pairs of the last image pixels.
+          sums_((static_cast<std::size_t>(plan.source.width) + 2 * plan.paired.pairs_per_pixel) *
+                kChannels) {}
+
+    // Image row y into `out`; returns the dark samples it judged.
+    std::size_t make(std::int32_t y, std::uint8_t* out) {
+        // The source rows of one image row are summed while they are in cache
+        // (a row shared by two image rows is read again from there), then the
+        // row of sums is reduced across.
+        sum_rows(plan_.source, plan_.rows, y, plan_.avx2, sums_.data());
+        const std::int32_t judged_end =
+            y + 1 < plan_.size.height ? plan_.rows.first[y + 1] : plan_.source.height;
+        std::size_t dark = 0;
+        for (std::int32_t r = plan_.rows.first[y]; r < judged_end; ++r) {
+            dark += dark_samples_in_row(plan_.source, r, plan_.dark_step);
+        }
+        sum_columns(sums_.data(), plan_.columns, plan_.paired, plan_.size.width, plan_.avx2, out);
+        return dark;
+    }
+
+  private:
+    const ResamplePlan& plan_;
+    std::vector<std::uint16_t> sums_;
+};
+
+// Image rows [y0, y1) into `image`; returns the dark samples they judged.
 std::size_t resample_band(const ResamplePlan& plan, std::int32_t y0, std::int32_t y1,
                           std::uint8_t* image) {
-    // Zero pixels past the end for the padding pairs of the last image pixels.
-    std::vector<std::uint16_t> sums(
-        (static_cast<std::size_t>(plan.source.width) + 2 * plan.paired.pairs_per_pixel) *
-        kChannels);
+    RowMaker maker(plan);
     const std::size_t out_stride = static_cast<std::size_t>(plan.size.width) * kChannels;
     std::size_t dark = 0;
-    // Row by row: the source rows of one image row are summed while they are
-    // in cache (a row shared by two image rows is read again from there), then
-    // the row of sums is reduced across.
     for (std::int32_t y = y0; y < y1; ++y) {
-        sum_rows(plan.source, plan.rows, y, plan.avx2, sums.data());
-        const std::int32_t judged_end =
-            y + 1 < plan.size.height ? plan.rows.first[y + 1] : plan.source.height;
-        for (std::int32_t r = plan.rows.first[y]; r < judged_end; ++r) {
-            dark += dark_samples_in_row(plan.source, r, plan.dark_step);
-        }
-        sum_columns(sums.data(), plan.columns, plan.paired, plan.size.width, plan.avx2,
-                    image + out_stride * y);
+        dark += maker.make(y, image + out_stride * y);
     }
     return dark;
 }
+
+// True once so few samples can still be dark that the frame cannot be refused.
+bool surely_not_blackout(const BlackoutCount& count, std::size_t judged) {
+    const std::size_t bright = judged - count.dark;
+    return (count.samples - bright) * 1000 < count.samples * kBlackoutDarkPerMille;
+}
+
+// The JPEG's rows straight from the resampler, one encoder's group at a time.
+// The rows made before the frame was known not to be the black one stay in
+// the image buffer; the rest pass through a ring of rows that stays in cache.
+class StreamedRows final : public JpegRowSource {
+  public:
+    StreamedRows(const ResamplePlan& plan, RowMaker& maker, const std::uint8_t* made,
+                 std::int32_t made_rows)
+        : maker_(maker),
+          made_(made),
+          made_rows_(made_rows),
+          stride_(static_cast<std::size_t>(plan.size.width) * kChannels),
+          ring_(new std::uint8_t[stride_ * kRingRows]) {}
+
+    const std::uint8_t* row(std::int32_t y) override {
+        if (y < made_rows_) {
+            return made_ + stride_ * static_cast<std::size_t>(y);
+        }
+        std::uint8_t* out = ring_.get() + stride_ * static_cast<std::size_t>(y % kRingRows);
+        maker_.make(y, out);
+        return out;
+    }
+
+  private:
+    // Twice the rows the encoder holds at once.
+    static constexpr std::int32_t kRingRows = 2 * kJpegRowsPerGroup;
+    RowMaker& maker_;
+    const std::uint8_t* made_;
+    std::int32_t made_rows_;
+    std::size_t stride_;
+    std::unique_ptr<std::uint8_t[]> ring_;
+};
 
 unsigned resample_threads(BgrxView source, const ResampleOptions& options) {
     if (static_cast<std::int64_t>(source.width) * source.height <= kThreadedFromPixels) {
@@ -632,25 +714,17 @@ ImageSize fitted_size(ImageSize source, std::optional<std::int32_t> max_size) {
 
 std::vector<std::uint8_t> resample_area_average(BgrxView source, ImageSize size) {
     BlackoutCount unused;
-    return resample_judging(source, size, unused);
+    const ResampledImage image = resample_judging(source, size, unused);
+    const BgrxView view = image.view();
+    return std::vector<std::uint8_t>(view.pixels, view.pixels + image.byte_count());
 }
 
-std::vector<std::uint8_t> resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
-                                           const ResampleOptions& options) {
-    ResamplePlan plan;
-    plan.source = source;
-    plan.size = size;
-    plan.columns = box_taps(source.width, size.width);
-    plan.rows = box_taps(source.height, size.height);
-    plan.paired = paired_weights(plan.columns);
-#ifdef ZELTO_HAVE_AVX2
-    plan.avx2 = options.allow_avx2 && cpu_has_avx2();
-#endif
-    const std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
-    plan.dark_step = blackout_step(pixels * kChannels);
-    dark = BlackoutCount{plan.dark_step, (pixels + plan.dark_step - 1) / plan.dark_step, 0};
-
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(size.width) * size.height * kChannels);
+ResampledImage resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
+                                const ResampleOptions& options) {
+    const ResamplePlan plan = make_plan(source, size, options);
+    dark = no_dark_yet(plan);
+    // Not zero-filled: every byte is written.
+    ResampledImage image(size);
     const unsigned threads =
         std::min<unsigned>(resample_threads(source, options), static_cast<unsigned>(size.height));
     // Bands of whole image rows; the dark counts add up the same in any order.
@@ -731,16 +805,39 @@ zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const 
         frame = BgrxView{kBlackPixel, 1, 1};
     }
     const ImageSize source{frame.width, frame.height};
-    // The last resampled size is kept: several encodings may try one size.
-    ImageSize resampled_size;
-    std::vector<std::uint8_t> resampled;
     // The first size tried is resampled before anything is encoded, and the
     // blackout test rides on that pass; a frame kept at its size is sampled.
     const ImageSize first = fitted_size(source, request.max_size);
+    // One JPEG on one thread is encoded from the resampler's rows as they are
+    // made: only the rows made before the frame was known not to be refused
+    // are kept (all of them for a frame dark enough to stay in doubt).
+    const bool stream = first != source && request.format == FitFormat::jpeg &&
+                        !request.max_bytes && resample_threads(frame, options) == 1;
+    ResampledImage resampled;
+    std::optional<ResamplePlan> plan;
+    std::optional<RowMaker> maker;
+    std::int32_t made_rows = 0;
     BlackoutCount dark;
-    if (first != source) {
+    if (stream) {
+        plan = make_plan(frame, first, options);
+        maker.emplace(*plan);
+        dark = no_dark_yet(*plan);
+        resampled = ResampledImage(first);
+        const std::size_t stride = static_cast<std::size_t>(first.width) * kChannels;
+        const std::size_t width = static_cast<std::size_t>(frame.width);
+        while (made_rows < first.height) {
+            dark.dark += maker->make(made_rows, resampled.data() + stride * made_rows);
+            ++made_rows;
+            const std::size_t judged_rows =
+                made_rows < first.height ? static_cast<std::size_t>(plan->rows.first[made_rows])
+                                         : static_cast<std::size_t>(frame.height);
+            const std::size_t judged_samples = (judged_rows * width + dark.step - 1) / dark.step;
+            if (surely_not_blackout(dark, judged_samples)) {
+                break;
+            }
+        }
+    } else if (first != source) {
         resampled = resample_judging(frame, first, dark, options);
-        resampled_size = first;
     } else if (judged) {
         dark = count_dark_samples(frame);
     }
@@ -749,16 +846,25 @@ zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const 
     }
     const FitEncoder encode = [&](ImageSize size, ImageFormat format,
                                   int quality) -> zelto::Result<EncodedImage> {
+        EncodedImage image{format, size, quality, {}};
+        if (stream) {
+            StreamedRows rows(*plan, *maker, resampled.data(), made_rows);
+            auto jpeg = encode_jpeg(size, rows, quality);
+            if (!jpeg) {
+                return zelto::fail("JPEG encoding failed: " + jpeg.error());
+            }
+            image.bytes = std::move(*jpeg);
+            return image;
+        }
         BgrxView pixels = frame;
         if (size != source) {
-            if (resampled.empty() || size != resampled_size) {
+            // The last resampled size is kept: several encodings may try one size.
+            if (resampled.empty() || size != resampled.size()) {
                 BlackoutCount unused;
                 resampled = resample_judging(frame, size, unused, options);
-                resampled_size = size;
             }
-            pixels = BgrxView{resampled.data(), size.width, size.height};
+            pixels = resampled.view();
         }
-        EncodedImage image{format, size, quality, {}};
         if (format == ImageFormat::png) {
             VectorPngSink png;
             const zelto::Status encoded = encode_png(pixels, 1, png);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,12 +49,31 @@ struct ResampleOptions {
     unsigned threads = 0;
 };
 
+// A resampled image: BGRX rows, no padding.
+class ResampledImage {
+  public:
+    ResampledImage() = default;
+    explicit ResampledImage(ImageSize size)
+        : size_(size), pixels_(new std::uint8_t[byte_count()]) {}
+    ImageSize size() const { return size_; }
+    std::size_t byte_count() const {
+        return static_cast<std::size_t>(size_.width) * size_.height * 4;
+    }
+    std::uint8_t* data() { return pixels_.get(); }
+    BgrxView view() const { return BgrxView{pixels_.get(), size_.width, size_.height}; }
+    bool empty() const { return !pixels_; }
+
+  private:
+    ImageSize size_;
+    std::unique_ptr<std::uint8_t[]> pixels_;
+};
+
 // resample_area_average that also runs the blackout test on the way: every
 // source row is judged once, right after it was read for the image, so the
 // frame is read only once. `dark` gets the test's count (as
 // count_dark_samples gives it).
-std::vector<std::uint8_t> resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
-                                           const ResampleOptions& options = {});
+ResampledImage resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
+                                const ResampleOptions& options = {});
 
 struct EncodedImage {
     ImageFormat format = ImageFormat::png;
