@@ -630,7 +630,7 @@ ImageSize smaller_size(ImageSize source, ImageSize current, std::size_t bytes,
 
 // The bytes of a JPEG at each of kJpegQualities relative to the first, as
 // measured on desktop images at the fitted size.
-constexpr double kJpegRelativeBytes[] = {1.0, 0.78, 0.66, 0.55};
+constexpr double kJpegRelativeBytes[] = {1.0, 0.79, 0.66, 0.55};
 static_assert(std::size(kJpegRelativeBytes) == std::size(kJpegQualities));
 // A quality is skipped only when estimated to miss the budget by more than
 // this share: estimates are rough.

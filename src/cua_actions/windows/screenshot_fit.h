@@ -99,9 +99,9 @@ zelto::Result<EncodedImage> fit_to_budget(ImageSize source, const FitRequest& re
                                           const FitEncoder& encode);
 
 // The whole fitted image of a captured frame: resampled (judging the frame on
-// the way), encoded as PNG with our own deflate or with libjpeg-turbo. Nothing
-// when the frame is the secure desktop's black one: that is known before any
-// encoding. An empty frame is not judged and stands as one black pixel.
+// the way), encoded as PNG by encode_png (our own deflate; libpng only frames the chunks) or as
+// JPEG by libjpeg-turbo. Nothing when the frame is the secure desktop's black one: that is known
+// before any encoding. An empty frame is not judged and stands as one black pixel.
 zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const FitRequest& request,
                                                           const ResampleOptions& options = {});
 
