@@ -10,20 +10,31 @@
 // there.
 //
 // The fit cases take the capture buffer to a fitted image (1568 px, no byte
-// budget): fit_jpeg and fit_png the action's own path, fit_jpeg_floor
+// budget): fit_jpeg and fit_png the action's own path on one thread
+// (fit_jpeg_threads with the resampler's threads), fit_jpeg_floor
 // libjpeg-turbo alone on pixels already resized, fit_jpeg_plain a
 // straightforward per-pixel resize loop plus the same encoder. Their counters
 // give the encoded bytes and the PSNR against the exact area average.
+//
+// Beside every case that reads a frame: frame_read, the bytes one output image
+// reads from the frame in memory over the frame's size (1 is the floor for
+// anything that looks at every pixel; see count_frame_reads), and memcpy_x,
+// its time over that of copying the frame once (memcpy/<frame>, same run).
 // DIR holds desk1080.png (1920x1080) and desk4k.png (3840x2160); it defaults to
 // tests/bench/frames in the repository.
 
 #include <benchmark/benchmark.h>
 #include <png.h>
 
+#include <signal.h>
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +45,7 @@
 #include "cua_actions/windows/screenshot_fit.h"
 #include "cua_actions/windows/screenshot_jpeg.h"
 #include "support/area_average_reference.h"
+#include "support/screenshot_reference.h"
 #include "text/text.h"
 
 namespace {
@@ -45,6 +57,7 @@ struct Frame {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::vector<std::uint8_t> bgrx;  // as the capture delivers it
+    BgrxView view() const { return BgrxView{bgrx.data(), width, height}; }
 };
 
 // Decodes a PNG file into the BGRX layout of a capture (fourth byte 0).
@@ -71,14 +84,12 @@ bool load_frame(const std::string& path, Frame& frame) {
 
 // The action's work after the capture: blackout test, reduction, conversion,
 // PNG, base64 data URL.
-std::string pipeline(const Frame& frame, const PngOptions& options) {
-    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
+std::string pipeline(BgrxView view, const PngOptions& options) {
     if (is_blackout(count_dark_samples(view))) {
         return {};
     }
     VectorPngSink png;
-    if (!std::holds_alternative<std::monostate>(
-            encode_png(view, scale_factor(frame.width, frame.height), png, options))) {
+    if (!encode_png(view, scale_factor(view.width, view.height), png, options).ok()) {
         return {};
     }
     return png_data_url(png.bytes);
@@ -116,7 +127,7 @@ std::vector<std::uint8_t> baseline_png(const std::vector<std::uint8_t>& rgba, st
 
 // Checks once that the pipeline's PNG decodes to exactly the expected pixels.
 bool verify(const Frame& frame, const PngOptions& options, const char* label) {
-    const std::string url = pipeline(frame, options);
+    const std::string url = pipeline(frame.view(), options);
     const auto bytes = text::base64_decode(url.substr(std::strlen("data:image/png;base64,")));
     if (!bytes) {
         return false;
@@ -134,11 +145,11 @@ bool verify(const Frame& frame, const PngOptions& options, const char* label) {
     const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
     const int factor = scale_factor(frame.width, frame.height);
     const ImageSize size = output_size(frame.width, frame.height, factor);
-    const std::vector<std::uint8_t> reduced = reduce_box_average(view, factor);
+    const std::vector<std::uint8_t> reduced = sim::reduce_box_average(view, factor);
     std::printf("%s %s: %dx%d -> %dx%d, PNG %zu bytes, data URL %zu bytes\n", frame.name.c_str(),
                 label, frame.width, frame.height, size.width, size.height, bytes->size(),
                 url.size());
-    return decoded == bgrx_to_rgba(BgrxView{reduced.data(), size.width, size.height});
+    return decoded == sim::bgrx_to_rgba(BgrxView{reduced.data(), size.width, size.height});
 }
 
 // --- the fitted image ----------------------------------------------------------
@@ -146,21 +157,20 @@ bool verify(const Frame& frame, const PngOptions& options, const char* label) {
 constexpr std::int32_t kFitSize = 1568;
 constexpr int kFitQuality = 85;
 
-// The action's work after the capture on the fitted path: blackout test,
-// resampling, encoding, data URL.
-std::string fit_pipeline(const Frame& frame, FitFormat format) {
-    const BgrxView view{frame.bgrx.data(), frame.width, frame.height};
-    if (is_blackout(count_dark_samples(view))) {
-        return {};
-    }
-    const auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format});
-    const EncodedImage* image = std::get_if<EncodedImage>(&fitted);
-    return image != nullptr ? image_data_url(*image) : std::string();
+// The resampler on the calling thread only, as the fit cases measure it.
+constexpr ResampleOptions kOneThread{true, 1};
+
+// The action's work after the capture on the fitted path: resampling with the
+// blackout test on the way, encoding, data URL.
+std::string fit_pipeline(BgrxView view, FitFormat format,
+                         const ResampleOptions& options = kOneThread) {
+    const auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format}, options);
+    return fitted && fitted->has_value() ? image_data_url(**fitted) : std::string();
 }
 
 // The straightforward resize: every image pixel walks its source rectangle
 // with floating-point overlaps.
-std::vector<std::uint8_t> plain_resize(const Frame& frame, ImageSize size) {
+std::vector<std::uint8_t> plain_resize(BgrxView frame, ImageSize size) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(size.width) * size.height * 4);
     const double sx = static_cast<double>(frame.width) / size.width;
     const double sy = static_cast<double>(frame.height) / size.height;
@@ -174,7 +184,7 @@ std::vector<std::uint8_t> plain_resize(const Frame& frame, ImageSize size) {
                     const double w =
                         (std::min((x + 1) * sx, i + 1.0) - std::max(x * sx, double(i)));
                     const std::uint8_t* p =
-                        frame.bgrx.data() + (static_cast<std::size_t>(j) * frame.width + i) * 4;
+                        frame.pixels + (static_cast<std::size_t>(j) * frame.width + i) * 4;
                     for (int c = 0; c < 3; ++c) {
                         sum[c] += w * h * p[c];
                     }
@@ -190,8 +200,7 @@ std::vector<std::uint8_t> plain_resize(const Frame& frame, ImageSize size) {
 
 std::vector<std::uint8_t> encode_or_empty(const std::vector<std::uint8_t>& bgrx, ImageSize size) {
     auto jpeg = encode_jpeg(BgrxView{bgrx.data(), size.width, size.height}, kFitQuality);
-    auto* bytes = std::get_if<std::vector<std::uint8_t>>(&jpeg);
-    return bytes != nullptr ? std::move(*bytes) : std::vector<std::uint8_t>();
+    return jpeg ? std::move(*jpeg) : std::vector<std::uint8_t>();
 }
 
 struct Decoded {
@@ -268,11 +277,11 @@ bool measure_fit(const Frame& frame, FitFigures& figures) {
                                                     figures.size.width, figures.size.height);
     figures.resampled = resample_area_average(view, figures.size);
     for (const FitFormat format : {FitFormat::jpeg, FitFormat::png}) {
-        auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format});
-        const EncodedImage* image = std::get_if<EncodedImage>(&fitted);
-        if (image == nullptr) {
+        const auto fitted = fit_screenshot(view, FitRequest{kFitSize, std::nullopt, format});
+        if (!fitted || !fitted->has_value()) {
             return false;
         }
+        const EncodedImage* image = &**fitted;
         const bool jpeg = format == FitFormat::jpeg;
         const Decoded decoded = jpeg ? decode_jpeg(image->bytes) : decode_png(image->bytes);
         if (decoded.size != figures.size) {
@@ -292,6 +301,66 @@ bool verify_fit(const Frame& frame, const FitFigures& figures) {
                 figures.jpeg.size(), figures.jpeg_psnr, figures.png.size(), figures.png_psnr);
     return std::max(figures.size.width, figures.size.height) == kFitSize &&
            figures.jpeg_psnr >= 30 && figures.png_psnr >= 50;
+}
+
+// --- bytes read from the frame -------------------------------------------------
+// Counted with page protection: the body reads a copy of the frame in pages
+// that fault when touched; each fault counts the page and opens it, and the
+// page opened longest ago is closed again once more than kOpenPages are open.
+// A page is thus counted again only when a cache's worth of other frame pages
+// came between two reads of it, as the memory sees it; a sparse read costs its
+// whole page. One thread only.
+
+constexpr std::size_t kPage = 4096;
+// About what the caches hold of a stream of frame rows (1 MiB).
+constexpr std::size_t kOpenPages = 256;
+
+struct PageCounter {
+    std::uint8_t* base = nullptr;
+    std::size_t size = 0;
+    std::size_t faults = 0;
+    std::uint8_t* open[kOpenPages] = {};
+    std::size_t next = 0;
+};
+PageCounter g_pages;
+
+void on_page_fault(int, siginfo_t* info, void*) {
+    auto* address = static_cast<std::uint8_t*>(info->si_addr);
+    if (address < g_pages.base || address >= g_pages.base + g_pages.size) {
+        signal(SIGSEGV, SIG_DFL);  // not ours: fault again, for real
+        return;
+    }
+    std::uint8_t* page = g_pages.base + (address - g_pages.base) / kPage * kPage;
+    ++g_pages.faults;
+    std::uint8_t*& slot = g_pages.open[g_pages.next];
+    if (slot != nullptr) {
+        mprotect(slot, kPage, PROT_NONE);
+    }
+    slot = page;
+    g_pages.next = (g_pages.next + 1) % kOpenPages;
+    mprotect(page, kPage, PROT_READ);
+}
+
+// Runs `body` once on a counted copy of the frame: the bytes it read from the
+// frame over the frame's size.
+double count_frame_reads(const Frame& frame, const std::function<void(BgrxView)>& body) {
+    const std::size_t size = (frame.bgrx.size() + kPage - 1) / kPage * kPage;
+    void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) {
+        return 0;
+    }
+    std::memcpy(memory, frame.bgrx.data(), frame.bgrx.size());
+    g_pages = PageCounter{static_cast<std::uint8_t*>(memory), size};
+    struct sigaction action {};
+    action.sa_sigaction = on_page_fault;
+    action.sa_flags = SA_SIGINFO;
+    struct sigaction previous {};
+    sigaction(SIGSEGV, &action, &previous);
+    mprotect(memory, size, PROT_NONE);
+    body(BgrxView{static_cast<const std::uint8_t*>(memory), frame.width, frame.height});
+    sigaction(SIGSEGV, &previous, nullptr);
+    munmap(memory, size);
+    return static_cast<double>(g_pages.faults * kPage) / static_cast<double>(frame.bgrx.size());
 }
 
 // Keeps the median (or the only) real time of every benchmark for the ratios.
@@ -362,7 +431,7 @@ int main(int argc, char** argv) {
     }
     for (const Frame& frame : frames) {
         if (!verify(frame, PngOptions{}, "fast deflate") ||
-            !verify(frame, PngOptions{0, 0, PngDeflater::zlib}, "zlib level 1")) {
+            !verify(frame, PngOptions{0, 0, sim::zlib_deflate_strip}, "zlib level 1")) {
             std::fprintf(stderr, "%s: pipeline output does not decode to the expected pixels\n",
                          frame.name.c_str());
             return 1;
@@ -380,31 +449,73 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Copying each frame once: what reading it at the memory's pace costs.
+    static std::vector<std::uint8_t> copy_target(frames[1].bgrx.size());
+    for (const Frame& frame : frames) {
+        const Frame* f = &frame;
+        benchmark::RegisterBenchmark(("memcpy/" + f->name).c_str(),
+                                     [f](benchmark::State& state) {
+                                         for (auto _ : state) {
+                                             std::memcpy(copy_target.data(), f->bgrx.data(),
+                                                         f->bgrx.size());
+                                             benchmark::ClobberMemory();
+                                         }
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    }
+
+    // Every case that reads a frame: its body, and the bytes it reads from it
+    // (counted once, outside the timed loop, only for the cases that run).
+    const auto frame_case = [](const std::string& name, const Frame* f,
+                               std::function<void(BgrxView)> body,
+                               std::function<void(BgrxView)> counted, std::size_t bytes,
+                               double quality) {
+        auto read = std::make_shared<double>(-1);
+        benchmark::RegisterBenchmark(
+            name.c_str(),
+            [f, body, counted, read, bytes, quality](benchmark::State& state) {
+                if (*read < 0) {
+                    *read = count_frame_reads(*f, counted ? counted : body);
+                }
+                for (auto _ : state) {
+                    body(f->view());
+                }
+                state.counters["frame_read"] = *read;
+                if (bytes != 0) {
+                    state.counters["bytes"] = static_cast<double>(bytes);
+                    state.counters["psnr_dB"] = quality;
+                }
+            })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+    };
+
     // The pipeline as shipped, on one thread, and with zlib's level 1 in place
-    // of the fast deflate (same strips, same threads).
+    // of the fast deflate (same strips, same threads). The frame reads are
+    // counted on one thread (the strips read the same rows either way).
+    const PngOptions one_thread{1, 0, nullptr};
     const std::pair<const char*, PngOptions> variants[] = {
         {"pipeline/", PngOptions{}},
-        {"pipeline_1thread/", PngOptions{1, 0, PngDeflater::fast}},
-        {"pipeline_zlib/", PngOptions{0, 0, PngDeflater::zlib}},
+        {"pipeline_1thread/", one_thread},
+        {"pipeline_zlib/", PngOptions{0, 0, sim::zlib_deflate_strip}},
     };
     for (const Frame& frame : frames) {
         for (const auto& [prefix, options] : variants) {
-            const Frame* f = &frame;
             const PngOptions chosen = options;
-            benchmark::RegisterBenchmark((prefix + f->name).c_str(),
-                                         [f, chosen](benchmark::State& state) {
-                                             for (auto _ : state) {
-                                                 benchmark::DoNotOptimize(pipeline(*f, chosen));
-                                             }
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->MeasureProcessCPUTime();
+            PngOptions counted = options;
+            counted.threads = 1;
+            frame_case(
+                prefix + frame.name, &frame,
+                [chosen](BgrxView view) { benchmark::DoNotOptimize(pipeline(view, chosen)); },
+                [counted](BgrxView view) { benchmark::DoNotOptimize(pipeline(view, counted)); }, 0,
+                0);
         }
     }
     const Frame* full = &frames[0];
-    static const std::vector<std::uint8_t> rgba =
-        bgrx_to_rgba(BgrxView{full->bgrx.data(), full->width, full->height});
+    static const std::vector<std::uint8_t> rgba = sim::bgrx_to_rgba(full->view());
     benchmark::RegisterBenchmark(
         "baseline_libpng/1080p",
         [full](benchmark::State& state) {
@@ -416,48 +527,49 @@ int main(int argc, char** argv) {
         ->UseRealTime()
         ->MeasureProcessCPUTime();
 
-    // The fitted image, one thread throughout (the PNG's own strips aside).
+    // The fitted image, one thread throughout (the PNG's own strips aside),
+    // and the JPEG once more with the resampler's threads.
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const Frame* f = &frames[i];
         const FitFigures* figures = &fit_figures[i];
-        const auto fit_case = [](const std::string& name, auto body, std::size_t bytes,
-                                 double quality) {
-            benchmark::RegisterBenchmark(name.c_str(),
-                                         [body, bytes, quality](benchmark::State& state) {
-                                             for (auto _ : state) {
-                                                 body();
-                                             }
-                                             state.counters["bytes"] = static_cast<double>(bytes);
-                                             state.counters["psnr_dB"] = quality;
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->MeasureProcessCPUTime();
-        };
-        fit_case(
-            "fit_jpeg/" + f->name,
-            [f] { benchmark::DoNotOptimize(fit_pipeline(*f, FitFormat::jpeg)); },
-            figures->jpeg.size(), figures->jpeg_psnr);
-        fit_case(
-            "fit_png/" + f->name,
-            [f] { benchmark::DoNotOptimize(fit_pipeline(*f, FitFormat::png)); },
-            figures->png.size(), figures->png_psnr);
-        fit_case(
-            "fit_jpeg_floor/" + f->name,
-            [figures] {
-                benchmark::DoNotOptimize(encode_or_empty(figures->resampled, figures->size));
+        frame_case(
+            "fit_jpeg/" + f->name, f,
+            [](BgrxView view) { benchmark::DoNotOptimize(fit_pipeline(view, FitFormat::jpeg)); },
+            nullptr, figures->jpeg.size(), figures->jpeg_psnr);
+        frame_case(
+            "fit_jpeg_threads/" + f->name, f,
+            [](BgrxView view) {
+                benchmark::DoNotOptimize(fit_pipeline(view, FitFormat::jpeg, ResampleOptions{}));
             },
+            [](BgrxView view) { benchmark::DoNotOptimize(fit_pipeline(view, FitFormat::jpeg)); },
             figures->jpeg.size(), figures->jpeg_psnr);
-        const std::vector<std::uint8_t> plain = plain_resize(*f, figures->size);
-        const Decoded plain_decoded = decode_jpeg(encode_or_empty(plain, figures->size));
-        fit_case(
-            "fit_jpeg_plain/" + f->name,
-            [f, figures] {
+        frame_case(
+            "fit_png/" + f->name, f,
+            [](BgrxView view) { benchmark::DoNotOptimize(fit_pipeline(view, FitFormat::png)); },
+            nullptr, figures->png.size(), figures->png_psnr);
+        // Pixels already resized: nothing of the frame is read.
+        benchmark::RegisterBenchmark(
+            ("fit_jpeg_floor/" + f->name).c_str(),
+            [figures](benchmark::State& state) {
+                for (auto _ : state) {
+                    benchmark::DoNotOptimize(encode_or_empty(figures->resampled, figures->size));
+                }
+                state.counters["frame_read"] = 0;
+                state.counters["bytes"] = static_cast<double>(figures->jpeg.size());
+                state.counters["psnr_dB"] = figures->jpeg_psnr;
+            })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->MeasureProcessCPUTime();
+        const std::vector<std::uint8_t> plain = plain_resize(f->view(), figures->size);
+        const std::vector<std::uint8_t> plain_jpeg = encode_or_empty(plain, figures->size);
+        frame_case(
+            "fit_jpeg_plain/" + f->name, f,
+            [figures](BgrxView view) {
                 benchmark::DoNotOptimize(
-                    encode_or_empty(plain_resize(*f, figures->size), figures->size));
+                    encode_or_empty(plain_resize(view, figures->size), figures->size));
             },
-            encode_or_empty(plain, figures->size).size(),
-            psnr(plain_decoded.bgrx, figures->reference));
+            nullptr, plain_jpeg.size(), psnr(decode_jpeg(plain_jpeg).bgrx, figures->reference));
     }
 
     RatioReporter reporter;
@@ -472,8 +584,17 @@ int main(int argc, char** argv) {
         for (const char* frame : {"1080p", "4K"}) {
             const std::string name = frame;
             print_ratio(what, *times, "fit_jpeg/" + name, "fit_jpeg_floor/" + name);
+            print_ratio(what, *times, "fit_jpeg_threads/" + name, "fit_jpeg_floor/" + name);
             print_ratio(what, *times, "fit_jpeg_plain/" + name, "fit_jpeg/" + name);
             print_ratio(what, *times, "fit_png/" + name, "fit_jpeg/" + name);
+        }
+    }
+    // memcpy_x: each case that reads a frame over one copy of that frame.
+    for (const auto& [name, time] : reporter.times_ms) {
+        const std::string frame = name.substr(name.find('/') + 1);
+        if (name.rfind("memcpy/", 0) != 0 && name.rfind("baseline", 0) != 0 &&
+            name.rfind("fit_jpeg_floor", 0) != 0) {
+            print_ratio("memcpy_x", reporter.times_ms, name, "memcpy/" + frame);
         }
     }
     benchmark::Shutdown();

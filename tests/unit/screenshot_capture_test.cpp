@@ -5,6 +5,7 @@
 #include "cua_actions/windows/dispatcher.h"
 #include "cua_actions/windows/screenshot_encode.h"
 #include "support/screenshot_png_readback.h"
+#include "support/screenshot_reference.h"
 #include "support/sim_desktop.h"
 #include "text/json_output.h"
 #include "text/text.h"
@@ -118,7 +119,7 @@ TEST_F(ScreenshotTest, GdiCallsAndReleasesFollowTheFixedOrder) {
     };
     EXPECT_EQ(desktop->gdi_calls, expected);
     EXPECT_TRUE(desktop->gdi_objects.empty());
-    EXPECT_EQ(bgrx_to_rgba(BgrxView{frame->data(), 64, 48}), expected_rgba(-64, 16, 64, 48));
+    EXPECT_EQ(sim::bgrx_to_rgba(BgrxView{frame->data(), 64, 48}), expected_rgba(-64, 16, 64, 48));
 }
 
 TEST_F(ScreenshotTest, DisplayLeftOfThePrimaryReportsItsNegativeOrigin) {
@@ -225,8 +226,8 @@ TEST_F(ScreenshotTest, LargeDisplaysAreReducedByTheirFactor) {
         ASSERT_TRUE(png.ok) << png.error;
         const auto& frame = desktop->screen_frame.bgrx;
         const auto reduced =
-            reduce_box_average(BgrxView{frame.data(), c.width, c.height}, c.factor);
-        EXPECT_EQ(png.rgba, bgrx_to_rgba(BgrxView{reduced.data(), c.out_width, c.out_height}));
+            sim::reduce_box_average(BgrxView{frame.data(), c.width, c.height}, c.factor);
+        EXPECT_EQ(png.rgba, sim::bgrx_to_rgba(BgrxView{reduced.data(), c.out_width, c.out_height}));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "support/screenshot_png_readback.h"
+#include "support/screenshot_reference.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -170,7 +171,7 @@ TEST(Reduction, BoxAveragesTruncateAndSkipTheLeftoverColumnAndRow) {
     for (int x = 0; x < 5; ++x) {
         set(x, 2, 255, 255, 255);  // unused row
     }
-    const std::vector<std::uint8_t> reduced = reduce_box_average(view(frame, 5, 3), 2);
+    const std::vector<std::uint8_t> reduced = sim::reduce_box_average(view(frame, 5, 3), 2);
     const std::vector<std::uint8_t> expected = {
         0,   25, 254, 0,  // (0+1+1+1)/4 = 0, 101/4 = 25, 1018/4 = 254
         101, 0,  0,   0,  // 406/4 = 101
@@ -207,7 +208,7 @@ TEST(Reduction, MatchesThePlainBlockMeanAtEveryWidth) {
                         expected.push_back(0);
                     }
                 }
-                ASSERT_EQ(reduce_box_average(view(frame, width, height), factor), expected)
+                ASSERT_EQ(sim::reduce_box_average(view(frame, width, height), factor), expected)
                     << width << "x" << height << " f" << factor;
             }
         }
@@ -217,7 +218,8 @@ TEST(Reduction, MatchesThePlainBlockMeanAtEveryWidth) {
 TEST(Reduction, ADimensionSmallerThanTheFactorUsesWhatExists) {
     // 3x1 at f = 4: one pixel, the mean of the three that exist.
     const std::vector<std::uint8_t> frame = {30, 0, 9, 0, 60, 3, 9, 0, 91, 0, 9, 0};
-    EXPECT_EQ(reduce_box_average(view(frame, 3, 1), 4), (std::vector<std::uint8_t>{60, 1, 9, 0}));
+    EXPECT_EQ(sim::reduce_box_average(view(frame, 3, 1), 4),
+              (std::vector<std::uint8_t>{60, 1, 9, 0}));
 }
 
 TEST(Reduction, FactorFourAveragesSixteenPixels) {
@@ -226,12 +228,13 @@ TEST(Reduction, FactorFourAveragesSixteenPixels) {
         frame[i * 4 + 0] = static_cast<std::uint8_t>(i);        // 0..15: sum 120, mean 7
         frame[i * 4 + 2] = static_cast<std::uint8_t>(240 + i);  // mean 247
     }
-    EXPECT_EQ(reduce_box_average(view(frame, 4, 4), 4), (std::vector<std::uint8_t>{7, 0, 247, 0}));
+    EXPECT_EQ(sim::reduce_box_average(view(frame, 4, 4), 4),
+              (std::vector<std::uint8_t>{7, 0, 247, 0}));
 }
 
 TEST(Conversion, SwapsToRgbaWithOpaqueAlpha) {
     const std::vector<std::uint8_t> frame = {1, 2, 3, 0, 10, 20, 30, 0x80, 0, 0, 0, 0xFF};
-    EXPECT_EQ(bgrx_to_rgba(view(frame, 3, 1)),
+    EXPECT_EQ(sim::bgrx_to_rgba(view(frame, 3, 1)),
               (std::vector<std::uint8_t>{3, 2, 1, 255, 30, 20, 10, 255, 0, 0, 0, 255}));
 }
 
@@ -246,11 +249,11 @@ struct EncodeCase {
 };
 
 template <std::size_t N>
-std::vector<std::pair<EncodeCase, PngDeflater>> with_each_deflater(const EncodeCase (&cases)[N]) {
-    std::vector<std::pair<EncodeCase, PngDeflater>> all;
+std::vector<std::pair<EncodeCase, StripDeflater>> with_each_deflater(const EncodeCase (&cases)[N]) {
+    std::vector<std::pair<EncodeCase, StripDeflater>> all;
     for (const EncodeCase& c : cases) {
-        all.emplace_back(c, PngDeflater::fast);
-        all.emplace_back(c, PngDeflater::zlib);
+        all.emplace_back(c, nullptr);
+        all.emplace_back(c, sim::zlib_deflate_strip);
     }
     return all;
 }
@@ -265,12 +268,12 @@ TEST(PngEncoder, DecodesToTheExpectedPixelsWithOnlyAllowedChunksAndSubRows) {
     for (const auto& [c, deflater] : with_each_deflater(cases)) {
         SCOPED_TRACE(::testing::Message()
                      << c.width << "x" << c.height << " f" << c.factor << " threads " << c.threads
-                     << " strip " << c.strip_rows << " zlib " << (deflater == PngDeflater::zlib));
+                     << " strip " << c.strip_rows << " zlib " << (deflater != nullptr));
         const std::vector<std::uint8_t> frame = pattern_frame(c.width, c.height);
         VectorPngSink sink;
         const auto result = encode_png(view(frame, c.width, c.height), c.factor, sink,
                                        PngOptions{c.threads, c.strip_rows, deflater});
-        ASSERT_TRUE(std::holds_alternative<std::monostate>(result));
+        ASSERT_TRUE(result.ok()) << result.error();
 
         const sim::PngReadBack png = sim::read_back_png(sink.bytes);
         ASSERT_TRUE(png.ok) << png.error;
@@ -285,8 +288,8 @@ TEST(PngEncoder, DecodesToTheExpectedPixelsWithOnlyAllowedChunksAndSubRows) {
         EXPECT_EQ(png.row_filters, std::vector<std::uint8_t>(out.height, 1));
 
         const std::vector<std::uint8_t> reduced =
-            reduce_box_average(view(frame, c.width, c.height), c.factor);
-        EXPECT_EQ(png.rgba, bgrx_to_rgba(view(reduced, out.width, out.height)));
+            sim::reduce_box_average(view(frame, c.width, c.height), c.factor);
+        EXPECT_EQ(png.rgba, sim::bgrx_to_rgba(view(reduced, out.width, out.height)));
     }
 }
 
@@ -304,16 +307,14 @@ TEST(PngEncoder, AnnouncesTheExactFileSizeBeforeTheImageData) {
     for (const std::int32_t rows : {1, 7, 64}) {
         const std::vector<std::uint8_t> frame = pattern_frame(33, 64);
         CountingSink sink;
-        ASSERT_TRUE(std::holds_alternative<std::monostate>(
-            encode_png(view(frame, 33, 64), 1, sink, PngOptions{2, rows})));
+        ASSERT_TRUE(encode_png(view(frame, 33, 64), 1, sink, PngOptions{2, rows}).ok());
         EXPECT_EQ(sink.expected, sink.written) << rows;
     }
 }
 
 TEST(PngEncoder, EmptyFrameBecomesOneOpaqueBlackPixel) {
     VectorPngSink sink;
-    ASSERT_TRUE(
-        std::holds_alternative<std::monostate>(encode_png(BgrxView{nullptr, 0, 0}, 1, sink)));
+    ASSERT_TRUE(encode_png(BgrxView{nullptr, 0, 0}, 1, sink).ok());
     const sim::PngReadBack png = sim::read_back_png(sink.bytes);
     ASSERT_TRUE(png.ok) << png.error;
     EXPECT_EQ(png.rgba, (std::vector<std::uint8_t>{0, 0, 0, 255}));
@@ -339,26 +340,23 @@ TEST(PngEncoder, FailuresNameTheirStepAndTheEncodersText) {
     {
         FailingSink sink(0);
         const auto result = encode_png(view(frame, 8, 8), 1, sink);
-        ASSERT_TRUE(std::holds_alternative<PngError>(result));
-        EXPECT_EQ(std::get<PngError>(result).stage, PngFailure::header);
-        EXPECT_EQ(std::get<PngError>(result).message, "write failed");
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), "PNG header failed: write failed");
     }
     {
         // Signature (8) and IHDR (25) fit, the image data does not.
         FailingSink sink(33);
         const auto result = encode_png(view(frame, 8, 8), 1, sink);
-        ASSERT_TRUE(std::holds_alternative<PngError>(result));
-        EXPECT_EQ(std::get<PngError>(result).stage, PngFailure::image_data);
-        EXPECT_EQ(std::get<PngError>(result).message, "write failed");
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), "PNG encoding failed: write failed");
     }
     {
         // libpng refuses widths beyond its limit in IHDR.
         const std::vector<std::uint8_t> wide(1'000'001 * 4, 0x40);
         VectorPngSink sink;
         const auto result = encode_png(view(wide, 1'000'001, 1), 1, sink);
-        ASSERT_TRUE(std::holds_alternative<PngError>(result));
-        EXPECT_EQ(std::get<PngError>(result).stage, PngFailure::header);
-        EXPECT_EQ(std::get<PngError>(result).message, "Invalid IHDR data");
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), "PNG header failed: Invalid IHDR data");
     }
 }
 

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <cmath>
 #include <random>
+#include <string>
 
 #include "cua_actions/windows/screenshot_capture.h"
 #include "cua_actions/windows/screenshot_jpeg.h"
@@ -102,7 +105,7 @@ struct FakeEncoder {
             const double rate = format == ImageFormat::png ? png_rate : quality / 100.0;
             EncodedImage image{format, size, quality, {}};
             image.bytes.resize(header + static_cast<std::size_t>(rate * size.width * size.height));
-            return std::variant<EncodedImage, std::string>(image);
+            return zelto::Result<EncodedImage>(image);
         };
     }
 };
@@ -128,7 +131,7 @@ TEST(ScreenshotFit, BudgetPicksFormatQualityAndSize) {
     for (const Case& c : cases) {
         FakeEncoder fake;
         const auto result = fit_to_budget(source, c.request, fake.encoder());
-        EXPECT_TRUE(std::holds_alternative<EncodedImage>(result)) << c.name;
+        EXPECT_TRUE(result.ok()) << c.name;
         EXPECT_EQ(fake.calls, c.calls) << c.name;
     }
 }
@@ -138,8 +141,8 @@ TEST(ScreenshotFit, BudgetShrinksTheImageWhenTheLowestQualityMisses) {
         FakeEncoder fake;
         const FitRequest request{std::nullopt, 5'000, format};
         const auto result = fit_to_budget(ImageSize{200, 100}, request, fake.encoder());
-        ASSERT_TRUE(std::holds_alternative<EncodedImage>(result));
-        const EncodedImage& image = std::get<EncodedImage>(result);
+        ASSERT_TRUE(result.ok());
+        const EncodedImage& image = *result;
         EXPECT_LE(image.bytes.size(), 5'000u);
         EXPECT_LT(image.size.width, 200);
         EXPECT_EQ(image.size, fitted_size({200, 100}, image.size.width)) << "aspect kept";
@@ -151,18 +154,18 @@ TEST(ScreenshotFit, BudgetTooSmallForOnePixelFailsAndEncoderFailuresPassThrough)
     FakeEncoder fake;
     const auto tiny =
         fit_to_budget({3840, 2160}, {std::nullopt, 100, FitFormat::jpeg}, fake.encoder());
-    ASSERT_TRUE(std::holds_alternative<std::string>(tiny));
-    EXPECT_EQ(std::get<std::string>(tiny),
+    ASSERT_FALSE(tiny.ok());
+    EXPECT_EQ(tiny.error(),
               "max_bytes 100 is too small: the smallest jpeg image of this display takes 300 "
               "bytes");
     EXPECT_EQ(fake.calls.back(), "jpeg@1q50");
     EXPECT_LT(fake.calls.size(), 40u);
 
     const FitEncoder broken = [](ImageSize, ImageFormat, int) {
-        return std::variant<EncodedImage, std::string>("JPEG encoding failed: no");
+        return zelto::Result<EncodedImage>(zelto::fail("JPEG encoding failed: no"));
     };
     const auto failed = fit_to_budget({10, 10}, {std::nullopt, 1, FitFormat::jpeg}, broken);
-    EXPECT_EQ(std::get<std::string>(failed), "JPEG encoding failed: no");
+    EXPECT_EQ(failed.error(), "JPEG encoding failed: no");
 }
 
 TEST(ScreenshotFit, ParamsAreValidatedWithClearMessages) {
@@ -188,13 +191,14 @@ TEST(ScreenshotFit, ParamsAreValidatedWithClearMessages) {
         const auto read = read_fit_request(Json::parse(c.params));
         ASSERT_TRUE(read.has_value()) << c.params;
         if (c.error != nullptr) {
-            EXPECT_EQ(std::get<std::string>(*read), c.error);
+            EXPECT_EQ(read->error(), c.error);
         } else {
-            EXPECT_TRUE(std::holds_alternative<FitRequest>(*read)) << c.params;
+            EXPECT_TRUE(read->ok()) << c.params;
         }
     }
-    const FitRequest big = std::get<FitRequest>(
-        *read_fit_request(Json::parse(R"({"max_size":800.0,"max_bytes":1e30,"format":"jpeg"})")));
+    const FitRequest big =
+        read_fit_request(Json::parse(R"({"max_size":800.0,"max_bytes":1e30,"format":"jpeg"})"))
+            ->value();
     EXPECT_EQ(big.max_size, 800);
     EXPECT_EQ(big.max_bytes, std::numeric_limits<std::uint64_t>::max());
     EXPECT_FALSE(read_fit_request(Json::parse(R"({"display_id":"0,0,10,10"})")).has_value());
@@ -239,6 +243,74 @@ TEST_F(FittedScreenshotTest, BadParamsFailBeforeAnyCapture) {
 TEST_F(FittedScreenshotTest, BlackFrameIsStillRefused) {
     std::fill(desktop->screen_frame.bgrx.begin(), desktop->screen_frame.bgrx.end(), 0);
     EXPECT_EQ(handle_screenshot(Json{{"max_size", 20}}), secure_desktop_result());
+}
+
+// A sample desktop as the capture delivers it (BGRX, fourth byte 0).
+std::vector<std::uint8_t> load_sample_frame(const std::string& name, ImageSize& size) {
+    const std::string path = std::string(ZELTO_SAMPLE_FRAMES_DIR) + "/" + name;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) {
+        return {};
+    }
+    image.format = PNG_FORMAT_BGRA;
+    std::vector<std::uint8_t> bgrx(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, bgrx.data(), 0, nullptr)) {
+        return {};
+    }
+    for (std::size_t i = 3; i < bgrx.size(); i += 4) {
+        bgrx[i] = 0;
+    }
+    size =
+        ImageSize{static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.height)};
+    return bgrx;
+}
+
+TEST(ScreenshotFit, SameImageAndVerdictWithAndWithoutAvx2AndThreads) {
+    // One and two pairs of columns per pixel (AVX2), three (SSE2 only); the
+    // 4K frame is large enough for threads, and its one-thread JPEG is made
+    // from rows as they come.
+    struct Case {
+        const char* frame;
+        FitRequest request;
+    };
+    const Case cases[] = {
+        {"desk1080.png", {1568, std::nullopt, FitFormat::jpeg}},
+        {"desk4k.png", {1568, std::nullopt, FitFormat::jpeg}},
+        {"desk4k.png", {800, std::nullopt, FitFormat::png}},
+    };
+    const ResampleOptions variants[] = {{false, 1}, {true, 1}, {false, 3}, {true, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.frame << " at " << *c.request.max_size);
+        ImageSize source;
+        const std::vector<std::uint8_t> frame = load_sample_frame(c.frame, source);
+        ASSERT_FALSE(frame.empty()) << "sample frame missing";
+        const BgrxView view{frame.data(), source.width, source.height};
+        const BlackoutCount expected = count_dark_samples(view);
+        const ImageSize size = fitted_size(source, c.request.max_size);
+        std::vector<std::uint8_t> first_pixels;
+        std::vector<std::uint8_t> first_encoded;
+        for (const ResampleOptions& options : variants) {
+            SCOPED_TRACE(::testing::Message()
+                         << "avx2 " << options.allow_avx2 << " threads " << options.threads);
+            BlackoutCount dark;
+            const ResampledImage image = resample_judging(view, size, dark, options);
+            EXPECT_EQ(dark.step, expected.step);
+            EXPECT_EQ(dark.samples, expected.samples);
+            EXPECT_EQ(dark.dark, expected.dark);
+            const std::vector<std::uint8_t> pixels(image.view().pixels,
+                                                   image.view().pixels + image.byte_count());
+            const auto fitted = fit_screenshot(view, c.request, options);
+            ASSERT_TRUE(fitted.ok() && fitted->has_value());
+            if (first_pixels.empty()) {
+                first_pixels = pixels;
+                first_encoded = (*fitted)->bytes;
+            } else {
+                EXPECT_TRUE(pixels == first_pixels);
+                EXPECT_TRUE((*fitted)->bytes == first_encoded);
+            }
+        }
+    }
 }
 
 }  // namespace

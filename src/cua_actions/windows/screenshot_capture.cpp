@@ -1,7 +1,6 @@
 #include "cua_actions/windows/screenshot_capture.h"
 
 #include <algorithm>
-#include <variant>
 
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/screenshot_encode.h"
@@ -133,14 +132,23 @@ ActionResult secure_desktop_result() {
 
 namespace {
 
+ActionResult blackout_result() {
+    platform().write_stderr_line(kBlackoutLine);
+    return secure_desktop_result();
+}
+
 // The fitted variant's result: the image as the model should see it, with the
-// source size to relate its pixels to the display.
+// source size to relate its pixels to the display. The frame is judged while
+// it is resampled.
 ActionResult fitted_result(const DisplayInfo& display, BgrxView frame, const FitRequest& request) {
-    auto fitted = fit_screenshot(frame, request);
-    if (const std::string* failure = std::get_if<std::string>(&fitted)) {
-        return error_result(*failure);
+    const auto fitted = fit_screenshot(frame, request);
+    if (!fitted) {
+        return error_result(fitted.error());
     }
-    const EncodedImage& image = std::get<EncodedImage>(fitted);
+    if (!fitted->has_value()) {
+        return blackout_result();
+    }
+    const EncodedImage& image = **fitted;
     return ok_result(Json{
         {"image", image_data_url(image)},
         {"format", format_name(image.format)},
@@ -157,10 +165,8 @@ ActionResult fitted_result(const DisplayInfo& display, BgrxView frame, const Fit
 ActionResult handle_screenshot(const Json& params) {
     // Bad limits fail before anything is captured.
     const auto fit = read_fit_request(params);
-    if (fit) {
-        if (const std::string* invalid = std::get_if<std::string>(&*fit)) {
-            return error_result(*invalid);
-        }
+    if (fit && !*fit) {
+        return error_result(fit->error());
     }
     const DisplayInfo display = selected_display(params);
     const std::optional<std::vector<std::uint8_t>> frame = capture_display(display);
@@ -168,24 +174,20 @@ ActionResult handle_screenshot(const Json& params) {
         return error_result("GetDC failed");
     }
     const BgrxView view{frame->data(), std::max(0, display.width), std::max(0, display.height)};
+    if (fit) {
+        return fitted_result(display, view, **fit);
+    }
     // An empty rectangle has no pixels to judge; it is encoded as one black pixel.
     if (!frame->empty() && is_blackout(count_dark_samples(view))) {
-        platform().write_stderr_line(kBlackoutLine);
-        return secure_desktop_result();
-    }
-
-    if (fit) {
-        return fitted_result(display, view, std::get<FitRequest>(*fit));
+        return blackout_result();
     }
 
     const int factor = scale_factor(view.width, view.height);
     const ImageSize size = output_size(view.width, view.height, factor);
     VectorPngSink png;
-    const auto encoded = encode_png(view, factor, png);
-    if (const PngError* failure = std::get_if<PngError>(&encoded)) {
-        return error_result((failure->stage == PngFailure::header ? "PNG header failed: "
-                                                                  : "PNG encoding failed: ") +
-                            failure->message);
+    const zelto::Status encoded = encode_png(view, factor, png);
+    if (!encoded) {
+        return error_result(encoded.error());
     }
     return ok_result(Json{
         {"image", png_data_url(png.bytes)},

@@ -21,23 +21,16 @@ namespace {
 constexpr std::size_t kBytesPerPixel = 4;
 // Bytes of frame per blackout sample: keeps the sample count between 4,096 and 8,191.
 constexpr std::size_t kBlackoutBytesPerSample = 16384;
-// A channel value below this is dark.
-constexpr unsigned kDarkLimit = 4;
-// Refused at D * 1000 >= N * 995.
-constexpr std::size_t kBlackoutPerMille = 995;
 
 constexpr std::int32_t kHalveFrom = 2201;
 constexpr std::int32_t kQuarterFrom = 7680;
 
 constexpr char kDataUrlPrefix[] = "data:image/png;base64,";
+constexpr char kHeaderFailed[] = "PNG header failed: ";
+constexpr char kImageDataFailed[] = "PNG encoding failed: ";
 
 // PNG row filter type "Sub": each byte minus the byte one pixel to the left.
 constexpr std::uint8_t kFilterSub = 1;
-// The encoder's fast setting.
-constexpr int kDeflateLevel = 1;
-// Raw deflate (no zlib wrapper): the strips get one shared header and checksum.
-constexpr int kRawDeflateWindowBits = -15;
-constexpr int kDeflateMemLevel = 8;
 // zlib header for a 32 KiB window and the fastest level: CMF 0x78, FLG 0x01
 // (FLEVEL 0, and 0x7801 is a multiple of 31 as the check requires).
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
@@ -106,7 +99,7 @@ struct StripJob {
     BgrxView frame;
     int factor = 1;
     ImageSize size;
-    PngDeflater deflater = PngDeflater::fast;
+    StripDeflater deflater = nullptr;
 };
 
 // The strip's rows as PNG image data: each a filter byte and the Sub-filtered
@@ -131,44 +124,6 @@ void filter_strip_rows(const StripJob& job, const Strip& strip, std::uint8_t* ro
         out[0] = kFilterSub;
         write_sub_filtered_rgba(source, job.size.width, out + 1);
     }
-}
-
-std::string zlib_message(const z_stream& stream, int code) {
-    return std::string("zlib: ") + (stream.msg != nullptr ? stream.msg : zError(code));
-}
-
-// zlib's raw deflate at its fastest level. A strip other than the last ends
-// with a sync flush: an empty stored block on a byte boundary.
-void zlib_deflate_strip(const std::uint8_t* rows, Strip& strip, bool last) {
-    z_stream stream{};
-    int code = deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, kRawDeflateWindowBits,
-                            kDeflateMemLevel, Z_DEFAULT_STRATEGY);
-    if (code != Z_OK) {
-        strip.error = zlib_message(stream, code);
-        return;
-    }
-    // deflateEnd on every path from here.
-    struct StreamGuard {
-        z_stream& stream;
-        ~StreamGuard() { deflateEnd(&stream); }
-    } guard{stream};
-
-    // The bound covers the finishing block; a sync flush adds at most 5 bytes.
-    const std::size_t capacity = deflateBound(&stream, static_cast<uLong>(strip.raw_size)) + 16;
-    strip.deflated.reset(new std::uint8_t[capacity]);
-    stream.next_in = const_cast<std::uint8_t*>(rows);
-    stream.avail_in = static_cast<uInt>(strip.raw_size);
-    stream.next_out = strip.deflated.get();
-    stream.avail_out = static_cast<uInt>(capacity);
-    code = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-    const bool finished = last ? code == Z_STREAM_END : code == Z_OK;
-    if (!finished || stream.avail_in != 0) {
-        strip.error = code == Z_OK || code == Z_STREAM_END
-                          ? std::string("zlib: output buffer too small")
-                          : zlib_message(stream, code);
-        return;
-    }
-    strip.deflated_size = capacity - stream.avail_out;
 }
 
 // Filters and deflates one strip of output rows. The last strip ends the deflate
@@ -197,8 +152,14 @@ void compress_strip(const StripJob& job, Strip& strip, bool last, StripWorkspace
     std::uint8_t* rows = workspace.rows_for(strip.raw_size);
     filter_strip_rows(job, strip, rows, workspace.reduced);
     strip.adler = adler32_update(1, rows, strip.raw_size);
-    if (job.deflater == PngDeflater::zlib) {
-        zlib_deflate_strip(rows, strip, last);
+    if (job.deflater != nullptr) {
+        const zelto::Result<std::size_t> size =
+            job.deflater(rows, strip.raw_size, last, strip.deflated);
+        if (size) {
+            strip.deflated_size = *size;
+        } else {
+            strip.error = size.error();
+        }
         return;
     }
     if (!workspace.deflater) {
@@ -368,15 +329,13 @@ BlackoutCount count_dark_samples(BgrxView frame) {
     for (std::size_t index = 0; index < pixels; index += count.step) {
         const std::uint8_t* pixel = frame.pixels + index * kBytesPerPixel;
         ++count.samples;
-        if ((pixel[0] | pixel[1] | pixel[2]) < kDarkLimit) {
-            ++count.dark;
-        }
+        count.dark += is_dark_pixel(pixel) ? 1 : 0;
     }
     return count;
 }
 
 bool is_blackout(const BlackoutCount& count) {
-    return count.dark * 1000 >= count.samples * kBlackoutPerMille;
+    return count.dark * 1000 >= count.samples * kBlackoutDarkPerMille;
 }
 
 // --- reduction and conversion ---------------------------------------------------
@@ -462,36 +421,6 @@ void reduce_row(BgrxView frame, int factor, std::int32_t out_row, std::span<std:
     }
 }
 
-std::vector<std::uint8_t> reduce_box_average(BgrxView frame, int factor) {
-    const ImageSize size = output_size(frame.width, frame.height, factor);
-    const std::size_t row_bytes = static_cast<std::size_t>(size.width) * kBytesPerPixel;
-    if (factor == 1) {
-        return std::vector<std::uint8_t>(frame.pixels, frame.pixels + row_bytes * size.height);
-    }
-    std::vector<std::uint8_t> reduced(row_bytes * size.height);
-    for (std::int32_t r = 0; r < size.height; ++r) {
-        reduce_row(frame, factor, r, std::span(reduced).subspan(row_bytes * r, row_bytes));
-    }
-    return reduced;
-}
-
-void bgrx_to_rgba_row(const std::uint8_t* bgrx, std::size_t pixel_count, std::uint8_t* rgba) {
-    for (std::size_t i = 0; i < pixel_count; ++i, bgrx += kBytesPerPixel, rgba += kBytesPerPixel) {
-        rgba[0] = bgrx[2];
-        rgba[1] = bgrx[1];
-        rgba[2] = bgrx[0];
-        rgba[3] = 0xFF;
-    }
-}
-
-std::vector<std::uint8_t> bgrx_to_rgba(BgrxView frame) {
-    const std::size_t pixels = static_cast<std::size_t>(std::max(0, frame.width)) *
-                               static_cast<std::size_t>(std::max(0, frame.height));
-    std::vector<std::uint8_t> rgba(pixels * kBytesPerPixel);
-    bgrx_to_rgba_row(frame.pixels, pixels, rgba.data());
-    return rgba;
-}
-
 // --- PNG --------------------------------------------------------------------------
 
 bool VectorPngSink::write(const std::uint8_t* data, std::size_t size) {
@@ -499,8 +428,7 @@ bool VectorPngSink::write(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, PngSink& sink,
-                                                  const PngOptions& options) {
+zelto::Status encode_png(BgrxView frame, int factor, PngSink& sink, const PngOptions& options) {
     // Nothing was captured: one black pixel stands for the empty rectangle.
     static const std::uint8_t kBlackPixel[kBytesPerPixel] = {};
     if (frame.width <= 0 || frame.height <= 0 || frame.pixels == nullptr) {
@@ -513,10 +441,10 @@ std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, Pn
     writer.sink = &sink;
     PngWriteStruct png(writer);
     if (png.png() == nullptr || png.info() == nullptr) {
-        return PngError{PngFailure::header, "out of memory"};
+        return zelto::fail("PNG header failed: out of memory");
     }
     if (!write_png_header(png.png(), png.info(), size)) {
-        return PngError{PngFailure::header, writer.error};
+        return zelto::fail(kHeaderFailed + std::string(writer.error));
     }
 
     unsigned threads = options.threads;
@@ -530,7 +458,7 @@ std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, Pn
     uLong adler = adler32(0L, Z_NULL, 0);
     for (const Strip& strip : strips) {
         if (!strip.error.empty()) {
-            return PngError{PngFailure::image_data, strip.error};
+            return zelto::fail(kImageDataFailed + strip.error);
         }
         pieces.push_back(IdatPiece{strip.deflated.get(), strip.deflated_size});
         adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw_size));
@@ -545,10 +473,10 @@ std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor, Pn
         static_cast<std::uint8_t>(adler >> 24), static_cast<std::uint8_t>(adler >> 16),
         static_cast<std::uint8_t>(adler >> 8), static_cast<std::uint8_t>(adler)};
     if (!write_png_idat(png.png(), pieces.data(), pieces.size(), trailer)) {
-        return PngError{PngFailure::image_data, writer.error};
+        return zelto::fail(kImageDataFailed + std::string(writer.error));
     }
     write_png_end(png.png());
-    return std::monostate{};
+    return zelto::done();
 }
 
 std::string png_data_url(std::span<const std::uint8_t> png) {

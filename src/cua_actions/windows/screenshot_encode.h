@@ -1,14 +1,16 @@
 #pragma once
 // The pure half of the screenshot: the blackout test on the captured frame, the
-// scale factor and box-average reduction, the BGRX -> RGBA conversion, the PNG
-// encoder and the data URL. No platform calls here.
+// scale factor and box-average reduction, the PNG encoder and the data URL. No
+// platform calls here.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
+
+#include "common/result.h"
 
 namespace cua_actions::windows {
 
@@ -27,6 +29,14 @@ struct BlackoutCount {
     std::size_t samples = 0;  // N
     std::size_t dark = 0;     // D
 };
+
+// A sample whose blue, green and red are all below 4.
+inline bool is_dark_pixel(const std::uint8_t* bgrx) {
+    return (bgrx[0] | bgrx[1] | bgrx[2]) < 4;
+}
+
+// Refused at D * 1000 >= N * 995: at least 99.5 % of the samples dark.
+inline constexpr std::size_t kBlackoutDarkPerMille = 995;
 
 // s = max(1, byte_count / 16384): between 4,096 and 8,191 samples for frames of
 // 4,096 pixels or more, every pixel of a smaller one.
@@ -54,12 +64,6 @@ ImageSize output_size(std::int32_t width, std::int32_t height, int factor);
 // integer mean of the f x f source block, clipped to the frame. The fourth
 // byte of the result is 0. `out` holds output width pixels.
 void reduce_row(BgrxView frame, int factor, std::int32_t out_row, std::span<std::uint8_t> out);
-// The whole reduced image (f = 1 copies the frame).
-std::vector<std::uint8_t> reduce_box_average(BgrxView frame, int factor);
-
-// BGRX -> RGBA with alpha 255, `pixel_count` pixels.
-void bgrx_to_rgba_row(const std::uint8_t* bgrx, std::size_t pixel_count, std::uint8_t* rgba);
-std::vector<std::uint8_t> bgrx_to_rgba(BgrxView frame);
 
 // --- PNG ---------------------------------------------------------------------
 
@@ -80,9 +84,14 @@ class VectorPngSink final : public PngSink {
     std::vector<std::uint8_t> bytes;
 };
 
-// What compresses the image data. Both are fast settings; zlib's level 1 is
-// kept to compare against.
-enum class PngDeflater { fast, zlib };
+// Compresses one strip of filtered rows into raw deflate blocks in `out`
+// (allocated by it) and returns their size. A strip other than the last ends
+// on a byte boundary, so the strips join into one stream. The encoder's own
+// deflate is used when none is given; tests and the benchmark hand in others
+// to compare.
+using StripDeflater = zelto::Result<std::size_t> (*)(const std::uint8_t* rows, std::size_t size,
+                                                     bool last,
+                                                     std::unique_ptr<std::uint8_t[]>& out);
 
 struct PngOptions {
     // Worker threads for filtering and compressing strips of rows; 0 means
@@ -90,23 +99,17 @@ struct PngOptions {
     unsigned threads = 0;
     // Output rows per independently compressed strip; 0 picks from the size.
     std::int32_t strip_rows = 0;
-    PngDeflater deflater = PngDeflater::fast;
-};
-
-enum class PngFailure { header, image_data };
-
-struct PngError {
-    PngFailure stage = PngFailure::header;
-    std::string message;  // the encoder's own description
+    StripDeflater deflater = nullptr;
 };
 
 // Encodes the frame reduced by `factor` as an 8-bit RGBA PNG (alpha 255, not
 // interlaced, only IHDR, IDAT and IEND, every row Sub-filtered, fastest
 // compression). Strips of rows are filtered and deflated in parallel and
 // joined into one zlib stream. An empty frame encodes as one black pixel.
-[[nodiscard]] std::variant<std::monostate, PngError> encode_png(BgrxView frame, int factor,
-                                                                PngSink& sink,
-                                                                const PngOptions& options = {});
+// Fails with "PNG header failed: {}" or "PNG encoding failed: {}", {} the
+// encoder's own description.
+[[nodiscard]] zelto::Status encode_png(BgrxView frame, int factor, PngSink& sink,
+                                       const PngOptions& options = {});
 
 // "data:image/png;base64," followed by the bytes in padded standard base64.
 std::string png_data_url(std::span<const std::uint8_t> png);

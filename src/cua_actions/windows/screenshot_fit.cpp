@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "cua_actions/windows/screenshot_jpeg.h"
@@ -145,34 +147,122 @@ std::size_t sum_rows_any(const std::uint8_t* first, std::size_t stride, const st
     }
     return k;
 }
+
+std::size_t sum_rows_sse2(const std::uint8_t* first, std::size_t stride,
+                          const std::uint16_t* weight, std::uint32_t count, std::uint16_t* sums) {
+    switch (count) {
+        case 1:
+            return sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<1>());
+        case 2:
+            return sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<2>());
+        case 3:
+            return sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<3>());
+        case 4:
+            return sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<4>());
+        default:
+            return sum_rows_any(first, stride, weight, count, sums);
+    }
+}
+#endif
+
+#ifdef ZELTO_HAVE_AVX2
+// The same sums 32 bytes at a time. Unpacking works within each 16-byte half,
+// so the accumulators hold bytes 0-7 and 16-23 (low) and 8-15 and 24-31
+// (high); the halves are put back in order when stored.
+ZELTO_TARGET_AVX2 inline void add_weighed_row_avx2(const std::uint8_t* row, __m256i w, __m256i& low,
+                                                   __m256i& high) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+    low = _mm256_add_epi16(low, _mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, bytes), w));
+    high = _mm256_add_epi16(high, _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, bytes), w));
+}
+
+ZELTO_TARGET_AVX2 inline void store_sums_avx2(std::uint16_t* sums, __m256i low, __m256i high) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums),
+                        _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + 16),
+                        _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+template <std::size_t... I>
+ZELTO_TARGET_AVX2 std::size_t sum_rows_unrolled_avx2(const std::uint8_t* first, std::size_t stride,
+                                                     const std::uint16_t* weight,
+                                                     std::uint16_t* sums,
+                                                     std::index_sequence<I...>) {
+    const __m256i w[] = {_mm256_set1_epi16(static_cast<short>(weight[I]))...};
+    std::size_t k = 0;
+    // The rows after these are the next image row's: fetched while these are summed.
+    const std::uint8_t* next = first + stride * sizeof...(I);
+    for (; k + 32 <= stride; k += 32) {
+        __m256i low = _mm256_setzero_si256();
+        __m256i high = _mm256_setzero_si256();
+        (add_weighed_row_avx2(first + stride * I + k, w[I], low, high), ...);
+        store_sums_avx2(sums + k, low, high);
+        _mm_prefetch(reinterpret_cast<const char*>(next + k), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(next + stride + k), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(next + 2 * stride + k), _MM_HINT_T0);
+    }
+    return k;
+}
+
+ZELTO_TARGET_AVX2 std::size_t sum_rows_any_avx2(const std::uint8_t* first, std::size_t stride,
+                                                const std::uint16_t* weight, std::uint32_t count,
+                                                std::uint16_t* sums) {
+    std::size_t k = 0;
+    for (; k + 32 <= stride; k += 32) {
+        __m256i low = _mm256_setzero_si256();
+        __m256i high = _mm256_setzero_si256();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            add_weighed_row_avx2(first + stride * i + k,
+                                 _mm256_set1_epi16(static_cast<short>(weight[i])), low, high);
+        }
+        store_sums_avx2(sums + k, low, high);
+    }
+    return k;
+}
+
+ZELTO_TARGET_AVX2 std::size_t sum_rows_avx2(const std::uint8_t* first, std::size_t stride,
+                                            const std::uint16_t* weight, std::uint32_t count,
+                                            std::uint16_t* sums) {
+    switch (count) {
+        case 1:
+            return sum_rows_unrolled_avx2(first, stride, weight, sums,
+                                          std::make_index_sequence<1>());
+        case 2:
+            return sum_rows_unrolled_avx2(first, stride, weight, sums,
+                                          std::make_index_sequence<2>());
+        case 3:
+            return sum_rows_unrolled_avx2(first, stride, weight, sums,
+                                          std::make_index_sequence<3>());
+        case 4:
+            return sum_rows_unrolled_avx2(first, stride, weight, sums,
+                                          std::make_index_sequence<4>());
+        default:
+            return sum_rows_any_avx2(first, stride, weight, count, sums);
+    }
+}
 #endif
 
 // The source rows of image row y averaged, per channel, as value * 256 (the
 // weights add up to one, so the sum never passes 255 * 256). `sums` holds
 // width * 4 values.
-void sum_rows(BgrxView source, const AxisTaps& rows, std::int32_t y, std::uint16_t* sums) {
+void sum_rows(BgrxView source, const AxisTaps& rows, std::int32_t y, bool avx2,
+              std::uint16_t* sums) {
     const std::size_t stride = static_cast<std::size_t>(source.width) * kChannels;
     const std::uint8_t* first = source.pixels + stride * rows.first[y];
     const std::uint16_t* weight = rows.weights.data() + rows.begin[y];
     const std::uint32_t count = rows.begin[y + 1] - rows.begin[y];
     std::size_t k = 0;
+#ifdef ZELTO_HAVE_AVX2
+    if (avx2) {
+        k = sum_rows_avx2(first, stride, weight, count, sums);
+    }
+#else
+    (void)avx2;
+#endif
 #ifdef ZELTO_HAVE_SSE2
-    switch (count) {
-        case 1:
-            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<1>());
-            break;
-        case 2:
-            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<2>());
-            break;
-        case 3:
-            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<3>());
-            break;
-        case 4:
-            k = sum_rows_unrolled(first, stride, weight, sums, std::make_index_sequence<4>());
-            break;
-        default:
-            k = sum_rows_any(first, stride, weight, count, sums);
-            break;
+    if (k == 0) {
+        k = sum_rows_sse2(first, stride, weight, count, sums);
     }
 #endif
     for (; k < stride; ++k) {
@@ -227,19 +317,20 @@ inline __m128i column_sum(const std::uint16_t* column, const std::uint16_t* weig
 }
 
 // P pairs per pixel (fixed for the common ratios, 0 for any); two image
-// pixels rounded, packed and stored at a time.
+// pixels rounded, packed and stored at a time, from image pixel x on.
 template <std::uint32_t P>
 void sum_columns_vector(const std::uint16_t* sums, const AxisTaps& columns,
-                        const PairedWeights& paired, std::int32_t width, std::uint8_t* out) {
+                        const PairedWeights& paired, std::int32_t x, std::int32_t width,
+                        std::uint8_t* out) {
     const std::uint32_t pairs = paired.pairs_per_pixel;
     const std::size_t step = static_cast<std::size_t>(pairs) * 8;
-    const std::uint16_t* weights = paired.lanes.data();
+    const std::uint16_t* weights = paired.lanes.data() + step * static_cast<std::size_t>(x);
+    out += static_cast<std::size_t>(x) * kChannels;
     const __m128i half = _mm_set1_epi16(128);
     const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
-    const auto column = [&](std::int32_t x) {
-        return sums + static_cast<std::size_t>(columns.first[x]) * kChannels;
+    const auto column = [&](std::int32_t i) {
+        return sums + static_cast<std::size_t>(columns.first[i]) * kChannels;
     };
-    std::int32_t x = 0;
     for (; x + 2 <= width; x += 2, out += 2 * kChannels, weights += 2 * step) {
         const __m128i both =
             _mm_unpacklo_epi64(column_sum<P>(column(x), weights, pairs),
@@ -257,29 +348,113 @@ void sum_columns_vector(const std::uint16_t* sums, const AxisTaps& columns,
         std::memcpy(out, &pixel, sizeof(pixel));
     }
 }
+
+void sum_columns_sse2(const std::uint16_t* sums, const AxisTaps& columns,
+                      const PairedWeights& paired, std::int32_t x, std::int32_t width,
+                      std::uint8_t* out) {
+    switch (paired.pairs_per_pixel) {
+        case 1:
+            sum_columns_vector<1>(sums, columns, paired, x, width, out);
+            break;
+        case 2:
+            sum_columns_vector<2>(sums, columns, paired, x, width, out);
+            break;
+        case 3:
+            sum_columns_vector<3>(sums, columns, paired, x, width, out);
+            break;
+        default:
+            sum_columns_vector<0>(sums, columns, paired, x, width, out);
+            break;
+    }
+}
+#endif
+
+#ifdef ZELTO_HAVE_AVX2
+// Two image pixels' weighted sums, one in each 16-byte half (low four lanes).
+// One pair per pixel: both pixels' pairs side by side (their weights are).
+ZELTO_TARGET_AVX2 inline __m256i column_sums_one_pair(const std::uint16_t* first_column,
+                                                      const std::uint16_t* second_column,
+                                                      const std::uint16_t* weights) {
+    const __m256i two = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(first_column))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(second_column)), 1);
+    const __m256i products =
+        _mm256_mulhi_epu16(two, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
+    return _mm256_add_epi16(products, _mm256_srli_si256(products, 8));
+}
+
+// Two pairs per pixel: each pixel's four neighbours in one vector.
+ZELTO_TARGET_AVX2 inline __m256i column_sums_two_pairs(const std::uint16_t* first_column,
+                                                       const std::uint16_t* second_column,
+                                                       const std::uint16_t* weights) {
+    const __m256i first =
+        _mm256_mulhi_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(first_column)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
+    const __m256i second =
+        _mm256_mulhi_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(second_column)),
+                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 16)));
+    const __m256i sum = _mm256_add_epi16(_mm256_permute2x128_si256(first, second, 0x20),
+                                         _mm256_permute2x128_si256(first, second, 0x31));
+    return _mm256_add_epi16(sum, _mm256_srli_si256(sum, 8));
+}
+
+// Four image pixels at a time for one or two pairs per pixel; returns the
+// first pixel it left to the SSE2 path.
+template <std::uint32_t P>
+ZELTO_TARGET_AVX2 std::int32_t sum_columns_avx2(const std::uint16_t* sums, const AxisTaps& columns,
+                                                const PairedWeights& paired, std::int32_t width,
+                                                std::uint8_t* out) {
+    const std::size_t step = static_cast<std::size_t>(P) * 8;
+    const std::uint16_t* weights = paired.lanes.data();
+    const __m256i half = _mm256_set1_epi16(128);
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    // After packing, pixels x, x+2 sit in the low half and x+1, x+3 in the
+    // high one: this puts them in order.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const auto column = [&](std::int32_t i) {
+        return sums + static_cast<std::size_t>(columns.first[i]) * kChannels;
+    };
+    std::int32_t x = 0;
+    for (; x + 4 <= width; x += 4, out += 4 * kChannels, weights += 4 * step) {
+        __m256i low;   // pixels x, x+1
+        __m256i high;  // pixels x+2, x+3
+        if constexpr (P == 1) {
+            low = column_sums_one_pair(column(x), column(x + 1), weights);
+            high = column_sums_one_pair(column(x + 2), column(x + 3), weights + 2 * step);
+        } else {
+            low = column_sums_two_pairs(column(x), column(x + 1), weights);
+            high = column_sums_two_pairs(column(x + 2), column(x + 3), weights + 2 * step);
+        }
+        const __m256i four = _mm256_unpacklo_epi64(low, high);  // x, x+2 | x+1, x+3
+        const __m256i rounded = _mm256_srli_epi16(_mm256_add_epi16(four, half), 8);
+        const __m256i packed =
+            _mm256_permutevar8x32_epi32(_mm256_packus_epi16(rounded, rounded), order);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm256_castsi256_si128(_mm256_and_si256(packed, colour)));
+    }
+    return x;
+}
 #endif
 
 // The row of sums averaged across into one BGRX image row, rounded. `sums`
 // has zero pixels past its end for the padding pairs (two per pair).
 void sum_columns(const std::uint16_t* sums, const AxisTaps& columns, const PairedWeights& paired,
-                 std::int32_t width, std::uint8_t* out) {
+                 std::int32_t width, bool avx2, std::uint8_t* out) {
 #ifdef ZELTO_HAVE_SSE2
-    switch (paired.pairs_per_pixel) {
-        case 1:
-            sum_columns_vector<1>(sums, columns, paired, width, out);
-            break;
-        case 2:
-            sum_columns_vector<2>(sums, columns, paired, width, out);
-            break;
-        case 3:
-            sum_columns_vector<3>(sums, columns, paired, width, out);
-            break;
-        default:
-            sum_columns_vector<0>(sums, columns, paired, width, out);
-            break;
+    std::int32_t x = 0;
+#ifdef ZELTO_HAVE_AVX2
+    if (avx2 && paired.pairs_per_pixel == 1) {
+        x = sum_columns_avx2<1>(sums, columns, paired, width, out);
+    } else if (avx2 && paired.pairs_per_pixel == 2) {
+        x = sum_columns_avx2<2>(sums, columns, paired, width, out);
     }
 #else
+    (void)avx2;
+#endif
+    sum_columns_sse2(sums, columns, paired, x, width, out);
+#else
     (void)paired;
+    (void)avx2;
     for (std::int32_t x = 0; x < width; ++x, out += kChannels) {
         const std::uint16_t* column = sums + static_cast<std::size_t>(columns.first[x]) * kChannels;
         const std::uint16_t* weight = columns.weights.data() + columns.begin[x];
@@ -294,6 +469,147 @@ void sum_columns(const std::uint16_t* sums, const AxisTaps& columns, const Paire
         out[3] = 0;
     }
 #endif
+}
+
+// Frames above this many pixels are resampled on several threads.
+constexpr std::int64_t kThreadedFromPixels = 8'000'000;
+// More threads than this gain nothing: the frame is read at the memory's pace.
+constexpr unsigned kMostThreads = 4;
+
+struct ResamplePlan {
+    BgrxView source;
+    ImageSize size;
+    AxisTaps columns;
+    AxisTaps rows;
+    PairedWeights paired;
+    bool avx2 = false;
+    std::size_t dark_step = 1;  // the blackout test's s
+};
+
+// The blackout samples (pixel indices 0, s, 2s, ...) within source row r.
+std::size_t dark_samples_in_row(BgrxView source, std::int32_t r, std::size_t step) {
+    const std::size_t width = static_cast<std::size_t>(source.width);
+    const std::size_t end = width * static_cast<std::size_t>(r + 1);
+    std::size_t dark = 0;
+    for (std::size_t i = (width * r + step - 1) / step * step; i < end; i += step) {
+        dark += is_dark_pixel(source.pixels + i * kChannels) ? 1 : 0;
+    }
+    return dark;
+}
+
+ResamplePlan make_plan(BgrxView source, ImageSize size, const ResampleOptions& options) {
+    ResamplePlan plan;
+    plan.source = source;
+    plan.size = size;
+    plan.columns = box_taps(source.width, size.width);
+    plan.rows = box_taps(source.height, size.height);
+    plan.paired = paired_weights(plan.columns);
+#ifdef ZELTO_HAVE_AVX2
+    plan.avx2 = options.allow_avx2 && cpu_has_avx2();
+#else
+    (void)options;
+#endif
+    const std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
+    plan.dark_step = blackout_step(pixels * kChannels);
+    return plan;
+}
+
+BlackoutCount no_dark_yet(const ResamplePlan& plan) {
+    const std::size_t pixels = static_cast<std::size_t>(plan.source.width) * plan.source.height;
+    return BlackoutCount{plan.dark_step, (pixels + plan.dark_step - 1) / plan.dark_step, 0};
+}
+
+// Makes image rows one at a time, judging the source rows on the way. Image
+// row y judges the source rows from its first up to the next image row's
+// first (the last one to the end), so each source row is judged once, just
+// after it was read.
+class RowMaker {
+  public:
+    explicit RowMaker(const ResamplePlan& plan)
+        : plan_(plan),
+          // Zero pixels past the end for the padding pairs of the last image pixels.
+          sums_((static_cast<std::size_t>(plan.source.width) + 2 * plan.paired.pairs_per_pixel) *
+                kChannels) {}
+
+    // Image row y into `out`; returns the dark samples it judged.
+    std::size_t make(std::int32_t y, std::uint8_t* out) {
+        // The source rows of one image row are summed while they are in cache
+        // (a row shared by two image rows is read again from there), then the
+        // row of sums is reduced across.
+        sum_rows(plan_.source, plan_.rows, y, plan_.avx2, sums_.data());
+        const std::int32_t judged_end =
+            y + 1 < plan_.size.height ? plan_.rows.first[y + 1] : plan_.source.height;
+        std::size_t dark = 0;
+        for (std::int32_t r = plan_.rows.first[y]; r < judged_end; ++r) {
+            dark += dark_samples_in_row(plan_.source, r, plan_.dark_step);
+        }
+        sum_columns(sums_.data(), plan_.columns, plan_.paired, plan_.size.width, plan_.avx2, out);
+        return dark;
+    }
+
+  private:
+    const ResamplePlan& plan_;
+    std::vector<std::uint16_t> sums_;
+};
+
+// Image rows [y0, y1) into `image`; returns the dark samples they judged.
+std::size_t resample_band(const ResamplePlan& plan, std::int32_t y0, std::int32_t y1,
+                          std::uint8_t* image) {
+    RowMaker maker(plan);
+    const std::size_t out_stride = static_cast<std::size_t>(plan.size.width) * kChannels;
+    std::size_t dark = 0;
+    for (std::int32_t y = y0; y < y1; ++y) {
+        dark += maker.make(y, image + out_stride * y);
+    }
+    return dark;
+}
+
+// True once so few samples can still be dark that the frame cannot be refused.
+bool surely_not_blackout(const BlackoutCount& count, std::size_t judged) {
+    const std::size_t bright = judged - count.dark;
+    return (count.samples - bright) * 1000 < count.samples * kBlackoutDarkPerMille;
+}
+
+// The JPEG's rows straight from the resampler, one encoder's group at a time.
+// The rows made before the frame was known not to be the black one stay in
+// the image buffer; the rest pass through a ring of rows that stays in cache.
+class StreamedRows final : public JpegRowSource {
+  public:
+    StreamedRows(const ResamplePlan& plan, RowMaker& maker, const std::uint8_t* made,
+                 std::int32_t made_rows)
+        : maker_(maker),
+          made_(made),
+          made_rows_(made_rows),
+          stride_(static_cast<std::size_t>(plan.size.width) * kChannels),
+          ring_(new std::uint8_t[stride_ * kRingRows]) {}
+
+    const std::uint8_t* row(std::int32_t y) override {
+        if (y < made_rows_) {
+            return made_ + stride_ * static_cast<std::size_t>(y);
+        }
+        std::uint8_t* out = ring_.get() + stride_ * static_cast<std::size_t>(y % kRingRows);
+        maker_.make(y, out);
+        return out;
+    }
+
+  private:
+    // Twice the rows the encoder holds at once.
+    static constexpr std::int32_t kRingRows = 2 * kJpegRowsPerGroup;
+    RowMaker& maker_;
+    const std::uint8_t* made_;
+    std::int32_t made_rows_;
+    std::size_t stride_;
+    std::unique_ptr<std::uint8_t[]> ring_;
+};
+
+unsigned resample_threads(BgrxView source, const ResampleOptions& options) {
+    if (static_cast<std::int64_t>(source.width) * source.height <= kThreadedFromPixels) {
+        return 1;
+    }
+    if (options.threads != 0) {
+        return options.threads;
+    }
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMostThreads);
 }
 
 // --- budget -------------------------------------------------------------------
@@ -312,9 +628,38 @@ ImageSize smaller_size(ImageSize source, ImageSize current, std::size_t bytes,
     return fitted_size(source, std::clamp(next, 1, longer - 1));
 }
 
+// The bytes of a JPEG at each of kJpegQualities relative to the first, as
+// measured on desktop images at the fitted size.
+constexpr double kJpegRelativeBytes[] = {1.0, 0.79, 0.66, 0.55};
+static_assert(std::size(kJpegRelativeBytes) == std::size(kJpegQualities));
+// A quality is skipped only when estimated to miss the budget by more than
+// this share: estimates are rough.
+constexpr double kEstimateMargin = 1.1;
+
+// The last JPEG encoded while fitting: the base of the estimates.
+struct JpegMeasure {
+    ImageSize size;
+    std::size_t quality_index = 0;
+    std::size_t bytes = 0;
+};
+
+// Bytes are taken to grow with the area and with the quality as the table says.
+bool misses_by_estimate(const std::optional<JpegMeasure>& measured, std::size_t quality_index,
+                        ImageSize size, const FitRequest& request) {
+    if (!measured || !request.max_bytes) {
+        return false;
+    }
+    const double area = static_cast<double>(size.width) * size.height;
+    const double measured_area = static_cast<double>(measured->size.width) * measured->size.height;
+    const double estimate = static_cast<double>(measured->bytes) * area / measured_area *
+                            kJpegRelativeBytes[quality_index] /
+                            kJpegRelativeBytes[measured->quality_index];
+    return estimate > static_cast<double>(*request.max_bytes) * kEstimateMargin;
+}
+
 }  // namespace
 
-std::optional<std::variant<FitRequest, std::string>> read_fit_request(const Json& params) {
+std::optional<zelto::Result<FitRequest>> read_fit_request(const Json& params) {
     const Json* max_size = find_param(params, "max_size");
     const Json* max_bytes = find_param(params, "max_bytes");
     const Json* format = find_param(params, "format");
@@ -325,7 +670,7 @@ std::optional<std::variant<FitRequest, std::string>> read_fit_request(const Json
     if (max_size != nullptr) {
         const std::optional<std::uint64_t> pixels = positive_integer(*max_size);
         if (!pixels) {
-            return "max_size must be a positive integer, got " + shown(*max_size);
+            return zelto::fail("max_size must be a positive integer, got " + shown(*max_size));
         }
         request.max_size = static_cast<std::int32_t>(
             std::min<std::uint64_t>(*pixels, std::numeric_limits<std::int32_t>::max()));
@@ -333,7 +678,7 @@ std::optional<std::variant<FitRequest, std::string>> read_fit_request(const Json
     if (max_bytes != nullptr) {
         request.max_bytes = positive_integer(*max_bytes);
         if (!request.max_bytes) {
-            return "max_bytes must be a positive integer, got " + shown(*max_bytes);
+            return zelto::fail("max_bytes must be a positive integer, got " + shown(*max_bytes));
         }
     }
     if (format != nullptr) {
@@ -344,10 +689,11 @@ std::optional<std::variant<FitRequest, std::string>> read_fit_request(const Json
         } else if (name != nullptr && *name == "jpeg") {
             request.format = FitFormat::jpeg;
         } else if (name == nullptr || *name != "auto") {
-            return "format must be \"png\", \"jpeg\" or \"auto\", got " + shown(*format);
+            return zelto::fail("format must be \"png\", \"jpeg\" or \"auto\", got " +
+                               shown(*format));
         }
     }
-    return request;
+    return zelto::Result<FitRequest>(request);
 }
 
 ImageSize fitted_size(ImageSize source, std::optional<std::int32_t> max_size) {
@@ -367,31 +713,55 @@ ImageSize fitted_size(ImageSize source, std::optional<std::int32_t> max_size) {
 }
 
 std::vector<std::uint8_t> resample_area_average(BgrxView source, ImageSize size) {
-    const AxisTaps columns = box_taps(source.width, size.width);
-    const AxisTaps rows = box_taps(source.height, size.height);
-    const PairedWeights paired = paired_weights(columns);
-    // Zero pixels past the end for the padding pairs of the last image pixels.
-    std::vector<std::uint16_t> sums(
-        (static_cast<std::size_t>(source.width) + 2 * paired.pairs_per_pixel) * kChannels);
-    const std::size_t out_stride = static_cast<std::size_t>(size.width) * kChannels;
-    std::vector<std::uint8_t> image(out_stride * size.height);
-    // Row by row: the source rows of one image row are summed while they are
-    // in cache (a row shared by two image rows is read again from there), then
-    // the row of sums is reduced across.
-    for (std::int32_t y = 0; y < size.height; ++y) {
-        sum_rows(source, rows, y, sums.data());
-        sum_columns(sums.data(), columns, paired, size.width, image.data() + out_stride * y);
+    BlackoutCount unused;
+    const ResampledImage image = resample_judging(source, size, unused);
+    const BgrxView view = image.view();
+    return std::vector<std::uint8_t>(view.pixels, view.pixels + image.byte_count());
+}
+
+ResampledImage resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
+                                const ResampleOptions& options) {
+    const ResamplePlan plan = make_plan(source, size, options);
+    dark = no_dark_yet(plan);
+    // Not zero-filled: every byte is written.
+    ResampledImage image(size);
+    const unsigned threads =
+        std::min<unsigned>(resample_threads(source, options), static_cast<unsigned>(size.height));
+    // Bands of whole image rows; the dark counts add up the same in any order.
+    std::vector<std::size_t> band_dark(threads, 0);
+    const auto band = [&](unsigned i) {
+        const auto y0 = static_cast<std::int32_t>(std::int64_t{size.height} * i / threads);
+        const auto y1 = static_cast<std::int32_t>(std::int64_t{size.height} * (i + 1) / threads);
+        band_dark[i] = resample_band(plan, y0, y1, image.data());
+    };
+    std::vector<std::thread> workers;
+    std::vector<unsigned> here;  // bands no thread could be started for
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            workers.emplace_back(band, i);
+        } catch (const std::system_error&) {
+            here.push_back(i);
+        }
+    }
+    band(0);
+    for (const unsigned i : here) {
+        band(i);
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    for (const std::size_t count : band_dark) {
+        dark.dark += count;
     }
     return image;
 }
 
-std::variant<EncodedImage, std::string> fit_to_budget(ImageSize source, const FitRequest& request,
-                                                      const FitEncoder& encode) {
+zelto::Result<EncodedImage> fit_to_budget(ImageSize source, const FitRequest& request,
+                                          const FitEncoder& encode) {
     ImageSize size = fitted_size(source, request.max_size);
     if (request.format == FitFormat::automatic) {
         auto png = encode(size, ImageFormat::png, 0);
-        if (std::holds_alternative<std::string>(png) ||
-            fits(std::get<EncodedImage>(png), request)) {
+        if (!png || fits(*png, request)) {
             return png;
         }
     }
@@ -400,65 +770,122 @@ std::variant<EncodedImage, std::string> fit_to_budget(ImageSize source, const Fi
     const std::span<const int> qualities = format == ImageFormat::jpeg
                                                ? std::span<const int>(kJpegQualities)
                                                : std::span<const int>(kJpegQualities).first(1);
+    std::optional<JpegMeasure> measured;
     for (;;) {
         std::size_t smallest = 0;
-        for (const int quality : qualities) {
-            auto image = encode(size, format, format == ImageFormat::jpeg ? quality : 0);
-            if (std::holds_alternative<std::string>(image) ||
-                fits(std::get<EncodedImage>(image), request)) {
+        for (std::size_t q = 0; q < qualities.size(); ++q) {
+            // The last quality is always tried: its bytes tell how much smaller to go.
+            if (q + 1 < qualities.size() && misses_by_estimate(measured, q, size, request)) {
+                continue;
+            }
+            const int quality = format == ImageFormat::jpeg ? qualities[q] : 0;
+            auto image = encode(size, format, quality);
+            if (!image || fits(*image, request)) {
                 return image;
             }
-            smallest = std::get<EncodedImage>(image).bytes.size();
+            smallest = image->bytes.size();
+            measured = JpegMeasure{size, q, smallest};
         }
         // Only a budget refuses an image.
         if (size.width == 1 && size.height == 1) {
-            return "max_bytes " + std::to_string(*request.max_bytes) +
-                   " is too small: the smallest " + format_name(format) +
-                   " image of this display takes " + std::to_string(smallest) + " bytes";
+            return zelto::fail("max_bytes " + std::to_string(*request.max_bytes) +
+                               " is too small: the smallest " + format_name(format) +
+                               " image of this display takes " + std::to_string(smallest) +
+                               " bytes");
         }
         size = smaller_size(source, size, smallest, *request.max_bytes);
     }
 }
 
-std::variant<EncodedImage, std::string> fit_screenshot(BgrxView frame, const FitRequest& request) {
+zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const FitRequest& request,
+                                                          const ResampleOptions& options) {
     static const std::uint8_t kBlackPixel[kChannels] = {};
-    if (frame.width <= 0 || frame.height <= 0 || frame.pixels == nullptr) {
+    const bool judged = frame.width > 0 && frame.height > 0 && frame.pixels != nullptr;
+    if (!judged) {
         frame = BgrxView{kBlackPixel, 1, 1};
     }
     const ImageSize source{frame.width, frame.height};
-    // The last resampled size is kept: several encodings may try one size.
-    ImageSize resampled_size;
-    std::vector<std::uint8_t> resampled;
+    // The first size tried is resampled before anything is encoded, and the
+    // blackout test rides on that pass; a frame kept at its size is sampled.
+    const ImageSize first = fitted_size(source, request.max_size);
+    // One JPEG on one thread is encoded from the resampler's rows as they are
+    // made: only the rows made before the frame was known not to be refused
+    // are kept (all of them for a frame dark enough to stay in doubt).
+    const bool stream = first != source && request.format == FitFormat::jpeg &&
+                        !request.max_bytes && resample_threads(frame, options) == 1;
+    ResampledImage resampled;
+    std::optional<ResamplePlan> plan;
+    std::optional<RowMaker> maker;
+    std::int32_t made_rows = 0;
+    BlackoutCount dark;
+    if (stream) {
+        plan = make_plan(frame, first, options);
+        maker.emplace(*plan);
+        dark = no_dark_yet(*plan);
+        resampled = ResampledImage(first);
+        const std::size_t stride = static_cast<std::size_t>(first.width) * kChannels;
+        const std::size_t width = static_cast<std::size_t>(frame.width);
+        while (made_rows < first.height) {
+            dark.dark += maker->make(made_rows, resampled.data() + stride * made_rows);
+            ++made_rows;
+            const std::size_t judged_rows =
+                made_rows < first.height ? static_cast<std::size_t>(plan->rows.first[made_rows])
+                                         : static_cast<std::size_t>(frame.height);
+            const std::size_t judged_samples = (judged_rows * width + dark.step - 1) / dark.step;
+            if (surely_not_blackout(dark, judged_samples)) {
+                break;
+            }
+        }
+    } else if (first != source) {
+        resampled = resample_judging(frame, first, dark, options);
+    } else if (judged) {
+        dark = count_dark_samples(frame);
+    }
+    if (judged && is_blackout(dark)) {
+        return std::optional<EncodedImage>();
+    }
     const FitEncoder encode = [&](ImageSize size, ImageFormat format,
-                                  int quality) -> std::variant<EncodedImage, std::string> {
+                                  int quality) -> zelto::Result<EncodedImage> {
+        EncodedImage image{format, size, quality, {}};
+        if (stream) {
+            StreamedRows rows(*plan, *maker, resampled.data(), made_rows);
+            auto jpeg = encode_jpeg(size, rows, quality);
+            if (!jpeg) {
+                return zelto::fail("JPEG encoding failed: " + jpeg.error());
+            }
+            image.bytes = std::move(*jpeg);
+            return image;
+        }
         BgrxView pixels = frame;
         if (size != source) {
-            if (resampled.empty() || size != resampled_size) {
-                resampled = resample_area_average(frame, size);
-                resampled_size = size;
+            // The last resampled size is kept: several encodings may try one size.
+            if (resampled.empty() || size != resampled.size()) {
+                BlackoutCount unused;
+                resampled = resample_judging(frame, size, unused, options);
             }
-            pixels = BgrxView{resampled.data(), size.width, size.height};
+            pixels = resampled.view();
         }
-        EncodedImage image{format, size, quality, {}};
         if (format == ImageFormat::png) {
             VectorPngSink png;
-            const auto encoded = encode_png(pixels, 1, png);
-            if (const PngError* failure = std::get_if<PngError>(&encoded)) {
-                return (failure->stage == PngFailure::header ? "PNG header failed: "
-                                                             : "PNG encoding failed: ") +
-                       failure->message;
+            const zelto::Status encoded = encode_png(pixels, 1, png);
+            if (!encoded) {
+                return zelto::fail(encoded.error());
             }
             image.bytes = std::move(png.bytes);
             return image;
         }
         auto jpeg = encode_jpeg(pixels, quality);
-        if (const std::string* failure = std::get_if<std::string>(&jpeg)) {
-            return "JPEG encoding failed: " + *failure;
+        if (!jpeg) {
+            return zelto::fail("JPEG encoding failed: " + jpeg.error());
         }
-        image.bytes = std::move(std::get<std::vector<std::uint8_t>>(jpeg));
+        image.bytes = std::move(*jpeg);
         return image;
     };
-    return fit_to_budget(source, request, encode);
+    auto fitted = fit_to_budget(source, request, encode);
+    if (!fitted) {
+        return zelto::fail(fitted.error());
+    }
+    return std::optional<EncodedImage>(std::move(*fitted));
 }
 
 const char* format_name(ImageFormat format) {

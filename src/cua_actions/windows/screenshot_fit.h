@@ -6,11 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
+#include "common/result.h"
 #include "cua_actions/action_result.h"
 #include "cua_actions/windows/screenshot_encode.h"
 
@@ -27,7 +28,7 @@ struct FitRequest {
 
 // Nothing when params names none of "max_size", "max_bytes" and "format" (the
 // plain screenshot); a request, or the message for an unusable value.
-std::optional<std::variant<FitRequest, std::string>> read_fit_request(const Json& params);
+std::optional<zelto::Result<FitRequest>> read_fit_request(const Json& params);
 
 // The image size for a source and a longer-side limit: the source size when it
 // fits (never enlarged), else the longer side becomes the limit and the shorter
@@ -39,6 +40,41 @@ ImageSize fitted_size(ImageSize source, std::optional<std::int32_t> max_size);
 // most the source size, at least 1x1. BGRX in, BGRX out (fourth byte 0).
 std::vector<std::uint8_t> resample_area_average(BgrxView source, ImageSize size);
 
+// How the resampler may run. The image is the same byte for byte either way.
+struct ResampleOptions {
+    // AVX2 where the processor has it (SSE2 otherwise).
+    bool allow_avx2 = true;
+    // Threads for frames over 8 megapixels: 0 picks one per core (at most
+    // four), 1 keeps to the calling thread.
+    unsigned threads = 0;
+};
+
+// A resampled image: BGRX rows, no padding.
+class ResampledImage {
+  public:
+    ResampledImage() = default;
+    explicit ResampledImage(ImageSize size)
+        : size_(size), pixels_(new std::uint8_t[byte_count()]) {}
+    ImageSize size() const { return size_; }
+    std::size_t byte_count() const {
+        return static_cast<std::size_t>(size_.width) * size_.height * 4;
+    }
+    std::uint8_t* data() { return pixels_.get(); }
+    BgrxView view() const { return BgrxView{pixels_.get(), size_.width, size_.height}; }
+    bool empty() const { return !pixels_; }
+
+  private:
+    ImageSize size_;
+    std::unique_ptr<std::uint8_t[]> pixels_;
+};
+
+// resample_area_average that also runs the blackout test on the way: every
+// source row is judged once, right after it was read for the image, so the
+// frame is read only once. `dark` gets the test's count (as
+// count_dark_samples gives it).
+ResampledImage resample_judging(BgrxView source, ImageSize size, BlackoutCount& dark,
+                                const ResampleOptions& options = {});
+
 struct EncodedImage {
     ImageFormat format = ImageFormat::png;
     ImageSize size;
@@ -48,22 +84,26 @@ struct EncodedImage {
 
 // Encodes the source resampled to `size` in `format` (quality for JPEG), or
 // returns the encoder's failure message.
-using FitEncoder = std::function<std::variant<EncodedImage, std::string>(
-    ImageSize size, ImageFormat format, int quality)>;
+using FitEncoder =
+    std::function<zelto::Result<EncodedImage>(ImageSize size, ImageFormat format, int quality)>;
 
-// JPEG qualities tried in turn while the image does not fit the budget.
+// JPEG qualities tried while the image does not fit the budget, best first.
 inline constexpr int kJpegQualities[] = {85, 75, 65, 50};
 
 // Picks the encoding: "auto" is PNG when it fits, else JPEG at falling quality;
 // a forced format keeps its format. When nothing fits at one size, the image
 // is made smaller (by the bytes it missed by) down to 1x1; without a budget
-// the first encoding is taken.
-std::variant<EncodedImage, std::string> fit_to_budget(ImageSize source, const FitRequest& request,
-                                                      const FitEncoder& encode);
+// the first encoding is taken. Once a JPEG was measured, the bytes of the
+// others are estimated from it, and qualities estimated to miss are skipped.
+zelto::Result<EncodedImage> fit_to_budget(ImageSize source, const FitRequest& request,
+                                          const FitEncoder& encode);
 
-// The whole fitted image of a captured frame: resampled, encoded with libpng or
-// libjpeg-turbo. An empty frame stands as one black pixel.
-std::variant<EncodedImage, std::string> fit_screenshot(BgrxView frame, const FitRequest& request);
+// The whole fitted image of a captured frame: resampled (judging the frame on
+// the way), encoded as PNG by encode_png (our own deflate; libpng only frames the chunks) or as
+// JPEG by libjpeg-turbo. Nothing when the frame is the secure desktop's black one: that is known
+// before any encoding. An empty frame is not judged and stands as one black pixel.
+zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const FitRequest& request,
+                                                          const ResampleOptions& options = {});
 
 // "data:image/png;base64,..." or "data:image/jpeg;base64,...".
 std::string image_data_url(const EncodedImage& image);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include <jpeglib.h>
 // After jpeglib.h, which it builds on.
@@ -15,8 +16,17 @@ namespace cua_actions::windows {
 namespace {
 
 constexpr int kBytesPerPixel = 4;
-// Rows handed to libjpeg per call.
-constexpr int kRowsPerWrite = 16;
+// The rows of a whole image in memory.
+class ImageRows final : public JpegRowSource {
+  public:
+    explicit ImageRows(BgrxView image) : image_(image) {}
+    const std::uint8_t* row(std::int32_t y) override {
+        return image_.pixels + static_cast<std::size_t>(image_.width) * kBytesPerPixel * y;
+    }
+
+  private:
+    BgrxView image_;
+};
 
 // libjpeg reports a failure by calling error_exit, which must not return: it
 // jumps back into compress_image with the message kept here.
@@ -75,9 +85,10 @@ void on_term_destination(j_compress_ptr info) {
 }
 
 // The only function holding setjmp. Everything it touches is plain C data owned
-// by the caller, so the longjmp from on_jpeg_error skips no destructor.
+// by the caller, so the longjmp from on_jpeg_error skips no destructor (the row
+// source runs between libjpeg's calls, never under one).
 bool compress_image(jpeg_compress_struct* info, ErrorTrap* trap, GrowingBuffer* buffer,
-                    BgrxView image, int quality) {
+                    ImageSize image, JpegRowSource& source, int quality) {
     if (setjmp(trap->jump) != 0) {
         return false;
     }
@@ -90,14 +101,14 @@ bool compress_image(jpeg_compress_struct* info, ErrorTrap* trap, GrowingBuffer* 
     jpeg_set_defaults(info);
     jpeg_set_quality(info, quality, TRUE);
     jpeg_start_compress(info, TRUE);
-    const std::size_t stride = static_cast<std::size_t>(image.width) * kBytesPerPixel;
-    JSAMPROW rows[kRowsPerWrite];
+    JSAMPROW rows[kJpegRowsPerGroup];
     while (info->next_scanline < info->image_height) {
         const JDIMENSION first = info->next_scanline;
         JDIMENSION count = 0;
-        for (; count < kRowsPerWrite && first + count < info->image_height; ++count) {
+        for (; count < kJpegRowsPerGroup && first + count < info->image_height; ++count) {
             // libjpeg only reads the rows; its interface is not const.
-            rows[count] = const_cast<JSAMPROW>(image.pixels + stride * (first + count));
+            rows[count] =
+                const_cast<JSAMPROW>(source.row(static_cast<std::int32_t>(first + count)));
         }
         jpeg_write_scanlines(info, rows, count);
     }
@@ -111,9 +122,18 @@ struct FreeDeleter {
 
 }  // namespace
 
-std::variant<std::vector<std::uint8_t>, std::string> encode_jpeg(BgrxView image, int quality) {
+zelto::Result<std::vector<std::uint8_t>> encode_jpeg(BgrxView image, int quality) {
     if (image.width <= 0 || image.height <= 0 || image.pixels == nullptr) {
-        return std::string("empty image");
+        return zelto::fail("empty image");
+    }
+    ImageRows rows(image);
+    return encode_jpeg(ImageSize{image.width, image.height}, rows, quality);
+}
+
+zelto::Result<std::vector<std::uint8_t>> encode_jpeg(ImageSize image, JpegRowSource& rows,
+                                                     int quality) {
+    if (image.width <= 0 || image.height <= 0) {
+        return zelto::fail("empty image");
     }
     jpeg_compress_struct info{};
     ErrorTrap trap{};
@@ -128,11 +148,11 @@ std::variant<std::vector<std::uint8_t>, std::string> encode_jpeg(BgrxView image,
     // A first guess of a screenshot's size at the usual qualities; grows when short.
     buffer.capacity = 4096 + static_cast<std::size_t>(image.width) * image.height / 4;
 
-    const bool done = compress_image(&info, &trap, &buffer, image, quality);
+    const bool done = compress_image(&info, &trap, &buffer, image, rows, quality);
     jpeg_destroy_compress(&info);
     const std::unique_ptr<unsigned char, FreeDeleter> owned(buffer.data);
     if (!done) {
-        return std::string(trap.message);
+        return zelto::fail(trap.message);
     }
     return std::vector<std::uint8_t>(buffer.data, buffer.data + buffer.size);
 }
