@@ -17,6 +17,9 @@
 namespace cua_actions::windows {
 namespace {
 
+// Huge values saturate: any of them is "no limit" in practice.
+constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+
 constexpr std::size_t kChannels = 4;
 // A value shown in a failure message is cut to this many characters.
 constexpr std::size_t kShownValueLimit = 40;
@@ -34,13 +37,6 @@ std::string shown(const Json& value) {
         text += "...";
     }
     return text;
-}
-
-// A JSON number with a whole positive value (800 and 800.0 alike); huge values
-// saturate, since any of them is "no limit" in practice.
-std::optional<std::uint64_t> positive_integer(const Json& value) {
-    const std::optional<std::uint64_t> number = text::whole_number(value);
-    return number && *number > 0 ? number : std::nullopt;
 }
 
 // --- resampling ---------------------------------------------------------------
@@ -668,7 +664,7 @@ std::optional<zelto::Result<FitRequest>> read_fit_request(const Json& params) {
     }
     FitRequest request;
     if (max_size != nullptr) {
-        const std::optional<std::uint64_t> pixels = positive_integer(*max_size);
+        const std::optional<std::uint64_t> pixels = text::whole_number(*max_size, 1, kNoLimit);
         if (!pixels) {
             return zelto::fail("max_size must be a positive integer, got " + shown(*max_size));
         }
@@ -676,7 +672,7 @@ std::optional<zelto::Result<FitRequest>> read_fit_request(const Json& params) {
             std::min<std::uint64_t>(*pixels, std::numeric_limits<std::int32_t>::max()));
     }
     if (max_bytes != nullptr) {
-        request.max_bytes = positive_integer(*max_bytes);
+        request.max_bytes = text::whole_number(*max_bytes, 1, kNoLimit);
         if (!request.max_bytes) {
             return zelto::fail("max_bytes must be a positive integer, got " + shown(*max_bytes));
         }
