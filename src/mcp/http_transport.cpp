@@ -197,6 +197,9 @@ class HttpTransport {
         http_.set_payload_max_length(kHttpMaxBodyBytes);
         http_.set_read_timeout(kHttpReadTimeout.count());
         http_.set_keep_alive_timeout(5);
+        // Headers and body go out in separate writes: without this the body
+        // waits for the peer's delayed acknowledgement.
+        http_.set_tcp_nodelay(true);
         // Every request passes the checks before any handler sees it.
         http_.set_pre_routing_handler(
             [this](const httplib::Request& request, httplib::Response& response) {
