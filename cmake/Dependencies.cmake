@@ -1,5 +1,6 @@
 # Resolves the third-party libraries into four targets used by the tree:
-# zelto::json, zelto::png, zelto::jpeg, zelto::icu and GoogleTest's GTest::gtest/gmock.
+# zelto::json, zelto::png, zelto::jpeg, zelto::icu, zelto::httplib (cross build only) and
+# GoogleTest's GTest::gtest/gmock.
 find_package(Threads REQUIRED)
 
 if(ZELTO_MINGW_DEPS)
@@ -23,6 +24,10 @@ if(ZELTO_MINGW_DEPS)
   add_library(zelto_jpeg INTERFACE)
   target_include_directories(zelto_jpeg SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
   target_link_libraries(zelto_jpeg INTERFACE "${ZELTO_MINGW_DEPS}/lib/libjpeg.a")
+
+  # Header-only: cpp-httplib's single header, from the bootstrap's cache.
+  add_library(zelto_httplib INTERFACE)
+  target_include_directories(zelto_httplib SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
 
   add_library(zelto_icu INTERFACE)
   target_include_directories(zelto_icu SYSTEM INTERFACE "${ZELTO_MINGW_DEPS}/include")
@@ -51,6 +56,9 @@ add_library(zelto::json ALIAS zelto_json)
 add_library(zelto::png ALIAS zelto_png)
 add_library(zelto::jpeg ALIAS zelto_jpeg)
 add_library(zelto::icu ALIAS zelto_icu)
+if(TARGET zelto_httplib)
+  add_library(zelto::httplib ALIAS zelto_httplib)
+endif()
 
 if(ZELTO_BUILD_TESTS)
   if(CMAKE_CROSSCOMPILING)

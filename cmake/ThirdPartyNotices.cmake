@@ -80,6 +80,8 @@ function(zelto_check_third_party_notices)
   _zelto_header_define(minor NLOHMANN_JSON_VERSION_MINOR ${json_headers})
   _zelto_header_define(patch NLOHMANN_JSON_VERSION_PATCH ${json_headers})
   list(APPEND expected "nlohmann-json ${major}.${minor}.${patch}")
+  _zelto_header_define(version CPPHTTPLIB_VERSION "${deps}/httplib.h")
+  list(APPEND expected "cpp-httplib ${version}")
 
   set(files "")
   foreach(executable zelto-cua zelto-cua-mcp)

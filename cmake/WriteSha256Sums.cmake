@@ -3,7 +3,10 @@
 # The packages are still in CPack's staging folder here; CPack copies them to
 # CPACK_PACKAGE_DIRECTORY unchanged afterwards.
 set(sums "")
-foreach(package IN LISTS CPACK_PACKAGE_FILES)
+# The MCP Bundle is written straight into CPACK_PACKAGE_DIRECTORY (WriteMcpBundle.cmake).
+set(packages ${CPACK_PACKAGE_FILES}
+  "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.mcpb")
+foreach(package IN LISTS packages)
   file(SHA256 "${package}" digest)
   get_filename_component(name "${package}" NAME)
   string(APPEND sums "${digest}  ${name}\n")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything a fresh Debian machine lacks to build and test zelto-cua:
-# the apt packages, and MinGW builds of libpng, libjpeg-turbo and ICU cross-compiled from
-# Debian's source packages into a versioned cache outside the repository.
+# the apt packages, MinGW builds of libpng, libjpeg-turbo and ICU cross-compiled from
+# Debian's source packages into a versioned cache outside the repository, and the
+# single header of cpp-httplib from its source package beside them.
 # Idempotent: a second run with the cache present only checks and returns.
 set -euo pipefail
 
@@ -180,6 +181,26 @@ build_icu() {
   cp "$source"/common/unicode/*.h "$prefix/include/unicode/"
 }
 
+# The MCP server's HTTP transport. Debian's binary package splits the header
+# for a shared library, so the single header comes from the source package,
+# pinned to this upstream version.
+HTTPLIB_VERSION=0.11.4
+install_httplib() {
+  local prefix="$1"
+  local header="$prefix/include/httplib.h"
+  if [ -f "$header" ] && grep -q "^#define CPPHTTPLIB_VERSION \"$HTTPLIB_VERSION\"" "$header"; then
+    return 0
+  fi
+  log "taking httplib.h $HTTPLIB_VERSION from Debian's cpp-httplib source package"
+  local work="$CACHE_ROOT/src/cpp-httplib"
+  local tree; tree="$(fetch_source cpp-httplib "$work")"
+  if ! grep -q "^#define CPPHTTPLIB_VERSION \"$HTTPLIB_VERSION\"" "$tree/httplib.h"; then
+    log "cpp-httplib in $tree is not version $HTTPLIB_VERSION"; return 1
+  fi
+  mkdir -p "$prefix/include"
+  cp "$tree/httplib.h" "$header"
+}
+
 main() {
   install_apt_packages
   local key; key="png-$(pkg_version libpng-dev)_icu-$(pkg_version libicu-dev)"
@@ -188,6 +209,7 @@ main() {
   build_libpng "$prefix"
   build_libjpeg_turbo "$prefix"
   build_icu "$prefix"
+  install_httplib "$prefix"
   ln -sfn "$prefix" "$CACHE_ROOT/mingw"
   log "MinGW dependencies ready in $prefix"
 }

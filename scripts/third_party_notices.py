@@ -28,7 +28,7 @@ def dpkg_version(package):
 
 
 def upstream(debian_version):
-    """1:2.1.5-2 -> 2.1.5; 1.2.13+dfsg-1 -> 1.2.13"""
+    """1:2.1.5-2 -> 2.1.5; 1.2.13+dfsg-1 -> 1.2.13; 0.11.4+ds-1+deb12u1 -> 0.11.4"""
     version = debian_version.split(":", 1)[-1].rsplit("-", 1)[0]
     return re.split(r"[+~]", version)[0]
 
@@ -102,6 +102,7 @@ def main():
     libpng = source_tree("libpng1.6", scratch)
     icu = source_tree("icu", scratch)
     jpeg = source_tree("libjpeg-turbo", scratch)
+    httplib = source_tree("cpp-httplib", scratch)
     gcc = dpkg_version("gcc-mingw-w64-x86-64-posix-runtime")
     mingw = dpkg_version("mingw-w64-x86-64-dev")
     parts = [
@@ -120,6 +121,9 @@ def main():
          + between(read(f"{jpeg}/README.ijg"), "LEGAL ISSUES\n============", "\nREFERENCES\n")
          + "\nThe zlib License (the SIMD extensions):\n\n"
          + standalone_licences(f"{DOC}/libjpeg62-turbo-dev/copyright")["Zlib"] + "\n"),
+        ("cpp-httplib", tree_version(httplib),
+         "Debian source package cpp-httplib (the single header httplib.h)",
+         read(f"{httplib}/LICENSE")),
         ("MinGW-w64 runtime and winpthreads", mingw, "Debian package mingw-w64-x86-64-dev",
          dep5_excerpt(f"{DOC}/mingw-w64-x86-64-dev/copyright", lambda f: f == "*" or (
              f.startswith("mingw-w64-crt/") and not f.startswith("mingw-w64-crt/profile/")) or (
