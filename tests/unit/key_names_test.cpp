@@ -51,12 +51,17 @@ TEST(KeyNameTable, EveryNameAndItsCode) {
         {"5", 0x35},
         {" enter ", 0x0D},
         {"\t f4\n", 0x73},
+        {"insert", 0x2D},
+        {"numpad0", 0x60},
+        {"divide", 0x6F},
+        {"f13", 0x7C},
+        {"f24", 0x87},
         {"\xE3\x80\x80q", 0x51},  // U+3000 is trimmed too
     };
     for (const auto& [name, code] : table) {
         EXPECT_EQ(win_key_name_to_vk(name), std::optional<std::uint16_t>(code)) << name;
     }
-    for (const char* unknown : {"", " ", "Enter", "f13", "f0", "insert", "pgup", "lctrl",
+    for (const char* unknown : {"", " ", "Enter", "f25", "f0", "pgup", "lctrl",
                                 "\xC3\xA9", "ab", "key.enter", "\"a\"", ".", "[", "!"}) {
         EXPECT_EQ(win_key_name_to_vk(unknown), std::nullopt) << unknown;
     }

@@ -159,10 +159,11 @@ TEST_F(ModelActionsTest, ButtonDownMoveUpAcrossRequests) {
 TEST_F(ModelActionsTest, KeysDownUpAndHeld) {
     EXPECT_EQ(dispatch("key_down", Json{{"key", "Shift"}}), (Json{{"ok", true}}));
     EXPECT_EQ(dispatch("key_up", Json{{"key", "shift"}}), (Json{{"ok", true}}));
+    EXPECT_EQ(dispatch("key_up", Json{{"keys", {"ctrl", "alt"}}}), (Json{{"ok", true}}));
     EXPECT_EQ(dispatch("hold_key", Json{{"keys", {"ctrl", "right"}}, {"duration", 1.5}}),
               (Json{{"ok", true}}));
-    EXPECT_EQ(trace(*desktop),
-              (Trace{"t=0 k10", "t=0 ^10", "t=0 k11", "t=0 k27", "t=1500 ^27", "t=1500 ^11"}));
+    EXPECT_EQ(trace(*desktop), (Trace{"t=0 k10", "t=0 ^10", "t=0 ^12", "t=0 ^11", "t=0 k11",
+                                      "t=0 k27", "t=1500 ^27", "t=1500 ^11"}));
     const std::pair<Json, const char*> failures[] = {
         {{{"key", "a"}, {"duration", 10.5}}, "duration must be a number of seconds from 0 to 10"},
         {{{"key", "a"}}, "duration must be a number of seconds from 0 to 10"},
@@ -172,7 +173,7 @@ TEST_F(ModelActionsTest, KeysDownUpAndHeld) {
     for (const auto& [params, message] : failures) {
         EXPECT_EQ(dispatch("hold_key", params)["error"], message) << params;
     }
-    EXPECT_EQ(desktop->events.size(), 6u);
+    EXPECT_EQ(desktop->events.size(), 8u);
 }
 
 TEST_F(ModelActionsTest, CursorPositionNamesItsDisplay) {

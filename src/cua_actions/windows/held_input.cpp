@@ -215,15 +215,28 @@ ActionResult handle_mouse_button(const Json& params, bool release) {
 }
 
 ActionResult handle_key_transition(const Json& params, bool release) {
-    const std::string* key = string_param(params, "key");
-    if (key == nullptr) {
-        return error_result("Missing key");
+    const auto names = hold_names(params);
+    if (!names) {
+        return error_result(names.error());
     }
-    const auto vk = single_key(*key);
-    if (!vk) {
-        return error_result(vk.error());
+    std::vector<std::uint16_t> vks;
+    for (const std::string& name : *names) {
+        const auto vk = single_key(name);
+        if (!vk) {
+            return error_result(vk.error());
+        }
+        vks.push_back(*vk);
     }
-    send_key(*vk, release);
+    // Several keys go down in their order and come up in the reverse one.
+    if (release) {
+        for (auto it = vks.rbegin(); it != vks.rend(); ++it) {
+            send_key(*it, true);
+        }
+    } else {
+        for (const std::uint16_t vk : vks) {
+            send_key(vk, false);
+        }
+    }
     return ok_result();
 }
 
