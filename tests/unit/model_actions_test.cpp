@@ -67,11 +67,11 @@ TEST_F(ModelActionsTest, ClicksWithButtonsCountsAndModifiers) {
         {{{"position", {0.5, 0.5}}, {"button", "forward"}},
          {"t=0 @960,540", "t=50 m80/2", "t=100 m100/2"},
          200},
-        // Modifiers go down before the button and up after it, in reverse.
+        // Modifiers go down before the button and up after the settle, in reverse.
         {{{"position", {0.5, 0.5}}, {"modifiers", {"shift", "ctrl"}}},
-         {"t=0 @960,540", "t=0 k10", "t=0 k11", "t=50 m2/0", "t=100 m4/0", "t=100 ^11",
-          "t=100 ^10"},
-         200},
+         {"t=0 @960,540", "t=50 k10", "t=50 k11", "t=70 m2/0", "t=120 m4/0", "t=220 ^11",
+          "t=220 ^10"},
+         220},
     };
     for (const Case& c : cases) {
         sim::ScopedSimDesktop fresh;

@@ -16,6 +16,7 @@ constexpr std::uint32_t kClickSettleMs = 50;
 constexpr std::uint32_t kClickHoldMs = 50;
 constexpr std::uint32_t kClickAfterMs = 100;
 constexpr std::int64_t kMaxClicks = 3;
+constexpr std::uint32_t kModifierSettleMs = 20;
 
 // "clicks": absent gives 1; else a JSON integer from 1 to 3.
 zelto::Result<int> read_click_count(const Json& params) {
@@ -62,8 +63,6 @@ ActionResult handle_click(const Json& params, bool right_button) {
     // Centres the ring on the point; the click never waits for it.
     show_click_indicator(minus_saturating(point.x, kClickIndicatorHalf),
                          minus_saturating(point.y, kClickIndicatorHalf));
-    HeldKeys held;
-    held.press_all(*modifiers);
     // A double or triple click counts only when every press follows the one
     // before within the double-click time; the cursor stays on the point, so
     // the double-click rectangle holds too.
@@ -72,6 +71,14 @@ ActionResult handle_click(const Json& params, bool right_button) {
         hold_ms = std::min<std::uint32_t>(kClickHoldMs, os.get_double_click_time() / 4);
     }
     os.sleep_ms(kClickSettleMs);
+    // Modifiers go down once the pointer has settled: a system that learns of
+    // the move late (Wine takes the key state from its X server's motion event)
+    // must not see them as let up again.
+    HeldKeys held;
+    if (!modifiers->empty()) {
+        held.press_all(*modifiers);
+        os.sleep_ms(kModifierSettleMs);
+    }
     const ButtonEvents events = button_events(*button);
     for (int i = 0; i < *clicks; ++i) {
         if (i > 0) {
@@ -81,8 +88,10 @@ ActionResult handle_click(const Json& params, bool right_button) {
         os.sleep_ms(hold_ms);
         send_mouse_event(events.up, events.data);
     }
-    held.release();
+    // Released only after the settle: a window may read the key state when it
+    // takes the button messages from its queue, not when they were sent.
     os.sleep_ms(kClickAfterMs);
+    held.release();
     return ok_result(std::move(point.mapping));
 }
 
