@@ -7,6 +7,7 @@
 #include "mcp/model_arguments.h"
 #include "mcp/tool_result.h"
 #include "text/json_output.h"
+#include "text/text.h"
 
 namespace mcp {
 namespace {
@@ -58,7 +59,7 @@ ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json
             return tool_error_answer(id, call.error());
         }
         // The zoom is an image to look at, never one that later coordinates refer to.
-        Answer answer = screenshot(id, *find_tool("screenshot"), call->params, run);
+        Answer answer = screenshot(id, *find_tool("screenshot"), call->params, run, true);
         answer.screenshot.reset();
         return answer;
     }
@@ -91,7 +92,7 @@ ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json
 }
 
 ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const Json& arguments,
-                                        const RequestRunner& run) const {
+                                        const RequestRunner& run, bool zoom) const {
     zelto::Result<Json> params = screenshot_params(arguments, settings_);
     if (!params) {
         return tool_error_answer(id, params.error());
@@ -115,6 +116,14 @@ ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const 
         zelto::Result<ScreenshotImage> shot = screenshot_result(*data, key);
         if (!shot) {
             return tool_error_answer(id, shot.error());
+        }
+        if (zoom) {
+            shot->result["content"][1]["text"] = text::concat(
+                {"A ", std::to_string(shot->geometry.width), "x",
+                 std::to_string(shot->geometry.height), " image of region ",
+                 text::json_dump(params->value("region", Json())),
+                 " (display pixels) at the display's resolution. Coordinates still refer to the "
+                 "most recent screenshot, not to this image."});
         }
         std::string line = result_message(id, shot->result);
         const std::int64_t excess = wire_bytes(line) - limit;

@@ -89,3 +89,90 @@ TEST(HeldInputs, ReleasedLatestFirstAndForgottenOnceLetUp) {
 
 }  // namespace
 }  // namespace mcp
+
+#include "mcp/model_arguments.h"
+#include "mcp/server.h"
+
+namespace mcp {
+namespace {
+
+TEST(ModelArguments, ToolCallsInTheExecutorsTerms) {
+    ScreenshotMemory memory;
+    memory.remember(std::nullopt, ImageGeometry{960, 540, 1920, 1080});
+    struct Case {
+        const char* tool;
+        Json arguments;
+        const char* action;
+        Json params;
+    };
+    const Case cases[] = {
+        {"press", {{"key", "Return"}}, "press", {{"key", "enter"}}},
+        {"press", {{"key", "exclam"}}, "press", {{"key", "!"}}},
+        {"press",
+         {{"key", "ctrl+Delete"}},
+         "press_combination",
+         {{"keys", {"ctrl", "forward_delete"}}}},
+        {"press", {{"keys", {"CTRL", "C"}}}, "press_combination", {{"keys", {"ctrl", "C"}}}},
+        {"press", {{"key", "shift"}}, "press_combination", {{"keys", {"shift"}}}},
+        {"key_down", {{"key", "Shift_L"}}, "key_down", {{"keys", {"shift"}}}},
+        {"click",
+         {{"position", {0.5, 0.5}}, {"button", "wheel"}, {"modifiers", {"ctrl+shift"}}},
+         "click",
+         {{"position", {0.5, 0.5}}, {"button", "middle"}, {"modifiers", {"ctrl", "shift"}}}},
+        {"drag",
+         {{"path", {{0, 0}, {480, 270}}}},
+         "drag",
+         {{"path", {{1.0 / 1920, 1.0 / 1080}, {961.0 / 1920, 541.0 / 1080}}}}},  // block middles
+        {"zoom", {{"region", {10, 20, 110, 70}}}, "screenshot", {{"region", {20, 40, 220, 140}}}},
+    };
+    for (const Case& c : cases) {
+        const auto call = executor_call(c.tool, c.arguments, memory);
+        ASSERT_TRUE(call) << c.arguments << ": " << call.error();
+        EXPECT_EQ(call->action, c.action) << c.arguments;
+        EXPECT_EQ(call->params, c.params) << c.arguments;
+    }
+    EXPECT_EQ(executor_call("press", {{"key", "ctrl+hyper"}}, memory).error(),
+              "Unknown key: hyper");
+    EXPECT_EQ(executor_call("zoom", {{"region", {10, 20, 5, 70}}}, memory).error(),
+              "region [x0, y0, x1, y1] needs x0 < x1 <= 960 and y0 < y1 <= 540 (the screenshot "
+              "image's size)");
+    EXPECT_EQ(with_image_coordinate(Json{{"display_id", "0,0,1920,1080"},
+                                         {"display_relative", {1000, 501}},
+                                         {"screen", {1920, 1080}}},
+                                    memory)["coordinate"],
+              Json({500, 250}));
+}
+
+class NullSink : public LineSink {
+  public:
+    void write_line(const std::string&) override {}
+};
+
+TEST(ServerHeldInputs, LetUpWhenTheClientGoes) {
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    NullSink sink;
+    {
+        Server server(
+            sink,
+            [&](const Tool&, const std::string& line, const std::atomic<bool>&) {
+                std::lock_guard guard(mutex);
+                lines.push_back(line);
+                return ExecutorRun{ExecutorRun::Outcome::finished, 0, "{\"ok\":true}\n", {}, {}};
+            },
+            "1");
+        server.handle_line(
+            R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"key_down","arguments":{"key":"shift"}}})");
+        server.handle_line(
+            R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"mouse_down","arguments":{}}})");
+        server.close();
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "{\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
+                         "{\"action\":\"mouse_down\",\"params\":{}}\n",
+                         "{\"action\":\"mouse_up\",\"params\":{\"button\":\"left\"}}\n",
+                         "{\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
+}
+
+}  // namespace
+}  // namespace mcp
