@@ -35,21 +35,22 @@ std::string screen_name(const ScreenKey& key) {
     return key ? "display_id " + *key : "no display_id";
 }
 
-zelto::Result<Json> convert(std::string_view name, const Json& coordinate, const ImageGeometry& image) {
+zelto::Result<Json> convert(std::string_view name, const Json& coordinate,
+                            const ImageGeometry& image) {
     const bool pair = coordinate.is_array() && coordinate.size() == 2;
     const std::int64_t x = pair ? pixel_value(coordinate[0]) : kNotAPixel;
     const std::int64_t y = pair ? pixel_value(coordinate[1]) : kNotAPixel;
     if (x == kNotAPixel || y == kNotAPixel) {
         return zelto::fail(std::string(name) +
                            " must be [x, y]: two whole numbers, 0 or more, in pixels of the "
-                             "most recent screenshot image");
+                           "most recent screenshot image");
     }
     if (x >= image.width || y >= image.height) {
         return zelto::fail(std::string(name) + " " + text::json_dump(coordinate) +
-                             " lies outside the most recent screenshot image, which is " +
-                             std::to_string(image.width) + "x" + std::to_string(image.height) +
-                             " pixels (x from 0 to " + std::to_string(image.width - 1) +
-                             ", y from 0 to " + std::to_string(image.height - 1) + ")");
+                           " lies outside the most recent screenshot image, which is " +
+                           std::to_string(image.width) + "x" + std::to_string(image.height) +
+                           " pixels (x from 0 to " + std::to_string(image.width - 1) +
+                           ", y from 0 to " + std::to_string(image.height - 1) + ")");
     }
     const auto fraction = [](std::int64_t pixel, std::int64_t size, std::int64_t source) {
         return source_fraction(source_pixel(pixel, size, source), source);

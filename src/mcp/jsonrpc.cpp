@@ -1,7 +1,7 @@
 #include "mcp/jsonrpc.h"
 
-#include "text/json_reader.h"
 #include "text/json_output.h"
+#include "text/json_reader.h"
 #include "text/text.h"
 
 namespace mcp {

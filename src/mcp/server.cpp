@@ -3,6 +3,23 @@
 #include "text/text.h"
 
 namespace mcp {
+namespace {
+
+// Records what an executor request put down or let up, once it succeeded.
+void note_held_input(HeldInputs& held, const std::string& line, const ExecutorRun& run) {
+    if (run.outcome != ExecutorRun::Outcome::finished || run.exit_code != 0) {
+        return;
+    }
+    const Json request = Json::parse(line, nullptr, false);
+    const Json result = Json::parse(run.output, nullptr, false);
+    if (!request.is_object() || !result.is_object() || result.value("ok", false) != true) {
+        return;
+    }
+    held.note(request.value("action", ""), request.value("params", Json::object()),
+              HeldInputs::Clock::now());
+}
+
+}  // namespace
 
 std::string_view negotiate_protocol_version(const Json& initialize_params) {
     if (initialize_params.is_object()) {
@@ -149,8 +166,19 @@ void Server::work() {
         Call call;
         {
             std::unique_lock lock(queue_mutex_);
-            queue_changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+            const auto ready = [this] { return closing_ || !queue_.empty(); };
+            if (const auto deadline = held_.deadline()) {
+                if (!queue_changed_.wait_until(lock, *deadline, ready)) {
+                    lock.unlock();
+                    release_held();  // held too long: nothing stays down on the desktop
+                    continue;
+                }
+            } else {
+                queue_changed_.wait(lock, ready);
+            }
             if (queue_.empty()) {
+                lock.unlock();
+                release_held();  // the client has gone, or the server ends
                 return;
             }
             call = std::move(queue_.front());
@@ -158,9 +186,12 @@ void Server::work() {
             running_id_ = call.id;
             running_cancelled_ = call.cancelled;
         }
-        ToolCalls::Answer answer = calls_.answer(
-            call.id, *call.tool, call.arguments,
-            [&](const std::string& line) { return run_call_(*call.tool, line, *call.cancelled); });
+        ToolCalls::Answer answer =
+            calls_.answer(call.id, *call.tool, call.arguments, [&](const std::string& line) {
+                ExecutorRun run = run_call_(*call.tool, line, *call.cancelled);
+                note_held_input(held_, line, run);
+                return run;
+            });
         bool answered = false;
         {
             // Decided under the lock a cancellation takes: once it has arrived,
@@ -177,6 +208,15 @@ void Server::work() {
                 calls_.remember(answer.screenshot->first, answer.screenshot->second);
             }
         }
+    }
+}
+
+void Server::release_held() {
+    const std::atomic<bool> never_cancelled{false};
+    for (const std::string& line : held_.release_requests()) {
+        const bool button = line.find("\"mouse_up\"") != std::string::npos;
+        const Tool* tool = find_tool(button ? "mouse_up" : "key_up");
+        (void)run_call_(*tool, line, never_cancelled);  // nothing more can be done if it fails
     }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "mcp/executor_client.h"
+#include "mcp/held_inputs.h"
 #include "mcp/jsonrpc.h"
 #include "mcp/tool_call.h"
 #include "mcp/tool_table.h"
@@ -66,7 +67,10 @@ class Server {
     void cancel(const Json& request_id);
     void send(const std::string& line);
     void work();
+    // Lets up every button and key still held (the worker's alone).
+    void release_held();
 
+    HeldInputs held_;  // the worker's alone
     LineSink& out_;
     CallRunner run_call_;
     std::string version_;

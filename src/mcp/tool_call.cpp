@@ -1,7 +1,13 @@
 #include "mcp/tool_call.h"
 
+#include <chrono>
+#include <thread>
+
 #include "mcp/jsonrpc.h"
+#include "mcp/model_arguments.h"
 #include "mcp/tool_result.h"
+#include "text/json_output.h"
+#include "text/text.h"
 
 namespace mcp {
 namespace {
@@ -30,6 +36,33 @@ void ToolCalls::remember(const ScreenKey& key, const ImageGeometry& geometry) {
 
 ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json& arguments,
                                     const RequestRunner& run) const {
+    if (tool.name == "wait") {
+        const zelto::Result<double> seconds = wait_seconds(arguments);
+        if (!seconds) {
+            return tool_error_answer(id, seconds.error());
+        }
+        std::this_thread::sleep_for(std::chrono::duration<double>(*seconds));
+        if (arguments.value("screenshot", false) == true) {
+            return screenshot(id, *find_tool("screenshot"), arguments, run);
+        }
+        Json waited{{"waited_seconds", *seconds}};
+        return {
+            result_message(
+                id, Json{{"content",
+                          Json::array({Json{{"type", "text"}, {"text", text::json_dump(waited)}}})},
+                         {"structuredContent", waited}}),
+            std::nullopt};
+    }
+    if (tool.name == "zoom") {
+        const zelto::Result<ExecutorCall> call = executor_call(tool.name, arguments, memory_);
+        if (!call) {
+            return tool_error_answer(id, call.error());
+        }
+        // The zoom is an image to look at, never one that later coordinates refer to.
+        Answer answer = screenshot(id, *find_tool("screenshot"), call->params, run, true);
+        answer.screenshot.reset();
+        return answer;
+    }
     if (tool.returns_image) {
         return screenshot(id, tool, arguments, run);
     }
@@ -40,15 +73,26 @@ ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json
     if (!positions) {
         return tool_error_answer(id, positions.error());
     }
-    const ExecutorRun result = run(executor_request(tool, *positions));
+    const zelto::Result<ExecutorCall> call = executor_call(tool.name, *positions, memory_);
+    if (!call) {
+        return tool_error_answer(id, call.error());
+    }
+    ExecutorRun result =
+        run(text::json_dump(Json{{"action", call->action}, {"params", call->params}}) + "\n");
     if (result.outcome == ExecutorRun::Outcome::cancelled) {
         return {};
+    }
+    if (tool.name == "cursor_position") {
+        if (const std::optional<Json> data = success_data(result)) {
+            result.output = text::json_dump(
+                Json{{"ok", true}, {"data", with_image_coordinate(*data, memory_)}});
+        }
     }
     return {result_message(id, call_tool_result(tool, result)), std::nullopt};
 }
 
 ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const Json& arguments,
-                                        const RequestRunner& run) const {
+                                        const RequestRunner& run, bool zoom) const {
     zelto::Result<Json> params = screenshot_params(arguments, settings_);
     if (!params) {
         return tool_error_answer(id, params.error());
@@ -72,6 +116,14 @@ ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const 
         zelto::Result<ScreenshotImage> shot = screenshot_result(*data, key);
         if (!shot) {
             return tool_error_answer(id, shot.error());
+        }
+        if (zoom) {
+            shot->result["content"][1]["text"] = text::concat(
+                {"A ", std::to_string(shot->geometry.width), "x",
+                 std::to_string(shot->geometry.height), " image of region ",
+                 text::json_dump(params->value("region", Json())),
+                 " (display pixels) at the display's resolution. Coordinates still refer to the "
+                 "most recent screenshot, not to this image."});
         }
         std::string line = result_message(id, shot->result);
         const std::int64_t excess = wire_bytes(line) - limit;

@@ -36,8 +36,9 @@ class ToolCalls {
     void remember(const ScreenKey& key, const ImageGeometry& geometry);
 
   private:
+    // `zoom`: an image of a region, said to be one that coordinates never refer to.
     [[nodiscard]] Answer screenshot(const Json& id, const Tool& tool, const Json& arguments,
-                                    const RequestRunner& run) const;
+                                    const RequestRunner& run, bool zoom = false) const;
 
     ScreenshotSettings settings_;
     ScreenshotMemory memory_;

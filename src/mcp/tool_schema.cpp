@@ -1,5 +1,6 @@
 #include "mcp/tool_schema.h"
 
+#include "mcp/model_arguments.h"
 #include "mcp/params_schemas.h"
 #include "mcp/screenshot_tool.h"
 #include "text/text.h"
@@ -46,9 +47,35 @@ Json screenshot_schema(const Json& action_schema) {
 
 // The action's schema with a coordinate accepted instead of each position.
 Json input_schema(const Tool& tool) {
+    if (std::optional<Json> own = model_input_schema(tool.name)) {
+        return *own;
+    }
     Json schema = Json::parse(params_schema_text(tool.name));
     if (tool.returns_image) {
         return screenshot_schema(schema);
+    }
+    schema.erase("examples");  // the executor's terms, not the tool's
+    Json& properties = schema["properties"];
+    if (properties.contains("modifiers")) {
+        properties["modifiers"]["description"] =
+            "Keys held down during the action, such as [\"shift\"] or [\"ctrl\", \"alt\"]: "
+            "xdotool or OpenAI key names, any case; each entry may be a chord (\"ctrl+shift\").";
+    }
+    if (properties.contains("button")) {
+        properties["button"]["enum"].push_back("wheel");  // OpenAI's name of the middle button
+    }
+    if (properties.contains("path")) {
+        properties["path"] =
+            Json{{"type", "array"},
+                 {"minItems", 2},
+                 {"items", Json{{"type", "array"},
+                                {"items", Json{{"type", "integer"}, {"minimum", 0}}},
+                                {"minItems", 2},
+                                {"maxItems", 2}}},
+                 {"description",
+                  "Two or more [x, y] points in pixels of the most recent screenshot image (same "
+                  "display_id rule as coordinate1), passed in order; in place of the two points."}};
+        schema.erase("anyOf");
     }
     const std::span<const CoordinateKey> keys = tool.coordinates;
     if (keys.empty()) {

@@ -34,7 +34,7 @@ constexpr Tool point_tool(std::string_view name, std::string_view title, std::st
                 .names_displays = true};
 }
 
-constexpr std::array<Tool, 13> kTools{{
+constexpr std::array<Tool, 21> kTools{{
     {.name = "screenshot",
      .title = "Take a screenshot",
      .summary =
@@ -54,13 +54,22 @@ constexpr std::array<Tool, 13> kTools{{
                "Moves the mouse pointer to a point without clicking and returns how the point "
                "was mapped to physical pixels."),
     point_tool("click", "Left-click",
-               "Moves the pointer to a point and clicks the left mouse button."),
+               "Moves the pointer to a point and clicks: the left button, or button \"right\", "
+               "\"middle\" (wheel), \"back\" or \"forward\"; clicks 2 for a double click, 3 "
+               "for a triple click; modifiers such as [\"shift\"] or [\"ctrl\"] held during "
+               "the click. Serves left_click, double_click, triple_click, middle_click (with "
+               "modifier text) of Anthropic's computer tool and click and double_click of "
+               "OpenAI's."),
     point_tool("right_click", "Right-click",
                "Moves the pointer to a point and clicks the right mouse button, usually opening "
-               "a context menu."),
+               "a context menu; modifiers are held during the click. Serves right_click."),
     point_tool("scroll", "Scroll",
                "Moves the pointer to a point and turns the mouse wheel by amount notches: "
-               "positive scrolls up, negative down (default 5, at most 25)."),
+               "positive scrolls up, negative down (default 5, at most 25). With direction "
+               "(up, down, left, right) amount counts notches that way; left and right turn the "
+               "horizontal wheel. modifiers are held while scrolling (ctrl zooms in many "
+               "programs). Serves scroll of Anthropic's tool (scroll_direction, scroll_amount) "
+               "and of OpenAI's (scroll_y as up/down, scroll_x as left/right)."),
     {.name = "drag",
      .title = "Drag",
      .summary =
@@ -69,10 +78,65 @@ constexpr std::array<Tool, 13> kTools{{
          "image (coordinate1, coordinate2: [x, y]; use these for what you see in a screenshot, "
          "with the same display_id as that screenshot, or none), or in fractions 0 to 1 of the "
          "display (position1, position2: [x, y], thousandths when above 1). display_id chooses "
-         "the display for both.",
+         "the display for both. Or give path, two or more [x, y] pixel points of the "
+         "screenshot image, passed in order. button (default left) and modifiers as for "
+         "click. Serves left_click_drag and OpenAI's drag.",
      .time_limit = kActionLimit,
      .coordinates = kDragKeys,
      .names_displays = true},
+    {.name = "mouse_down",
+     .title = "Press a mouse button",
+     .summary = "Presses a mouse button (default left) and keeps it down, optionally after "
+                "moving to a point; release it with mouse_up. The server lets go of everything "
+                "still held after 60 s or when the client disconnects. Serves left_mouse_down.",
+     .time_limit = kActionLimit,
+     .coordinates = kPointKeys,
+     .explains_point = true,
+     .names_displays = true},
+    {.name = "mouse_up",
+     .title = "Release a mouse button",
+     .summary = "Releases a mouse button (default left), optionally after moving to a point. "
+                "Serves left_mouse_up.",
+     .time_limit = kActionLimit,
+     .coordinates = kPointKeys,
+     .explains_point = true,
+     .names_displays = true},
+    {.name = "key_down",
+     .title = "Hold a key down",
+     .summary = "Puts a key or chord down and keeps it down until key_up (at most 60 s; "
+                "released when the client disconnects).",
+     .time_limit = kActionLimit},
+    {.name = "key_up",
+     .title = "Let a key up",
+     .summary = "Lets up a key or chord put down with key_down, in reverse order.",
+     .time_limit = kActionLimit},
+    {.name = "hold_key",
+     .title = "Hold a key for a while",
+     .summary = "Holds a key or chord down for duration seconds (at most 10), then lets it up. "
+                "Serves hold_key of Anthropic's tool.",
+     .time_limit = kActionLimit},
+    {.name = "cursor_position",
+     .title = "Where the pointer is",
+     .summary = "Reports the pointer's display_id, its position in that display's pixels "
+                "(display_relative) and, when it lies inside the latest screenshot of that "
+                "display, its coordinate in that image. Serves cursor_position.",
+     .read_only = true,
+     .time_limit = kActionLimit},
+    {.name = "zoom",
+     .title = "Zoom into the screenshot",
+     .summary = "Returns an image of region [x0, y0, x1, y1] (pixels of the most recent "
+                "screenshot, same display_id rule as coordinate) taken at the display's full "
+                "resolution, within the usual size limits. Later coordinates still refer to the "
+                "screenshot, not to this image. Serves zoom.",
+     .read_only = true,
+     .time_limit = kActionLimit,
+     .names_displays = true},
+    {.name = "wait",
+     .title = "Wait",
+     .summary = "Waits seconds (0 to 30), then returns a fresh screenshot when screenshot is "
+                "true. Serves wait.",
+     .read_only = true,
+     .time_limit = kActionLimit},
     {.name = "type",
      .title = "Type text",
      .summary = "Types text into the window that has the keyboard focus, as if typed on the "
@@ -81,9 +145,12 @@ constexpr std::array<Tool, 13> kTools{{
      .time_limit = kActionLimit},
     {.name = "press",
      .title = "Press a key",
-     .summary = "Presses and releases one key, given by name: enter, tab, escape, backspace, "
-                "delete, space, up, down, left, right, home, end, pageup, pagedown, f1 to f12, or "
-                "a single character. An unknown name is reported as an error.",
+     .summary = "Presses a key or a chord: key \"Return\", \"ctrl+shift+t\", \"Page_Down\", "
+                "\"KP_0\", \"F5\", \"minus\", \".\", in xdotool's or OpenAI's names, any "
+                "case (Delete is the forward Delete key, BackSpace the one that erases to the "
+                "left), or keys as a list pressed together ([\"CTRL\", \"C\"]). A single "
+                "character is the key that types it. Serves key of Anthropic's tool and keypress "
+                "of OpenAI's.",
      .time_limit = kActionLimit},
     {.name = "press_combination",
      .title = "Press a key combination",

@@ -198,15 +198,16 @@ class Probe:
     """The probe application's window; records the messages it receives."""
 
     def __init__(self, log_path, rect=(100, 100, 640, 480), seconds=60, desktop=None,
-                 quadrants=None):
+                 quadrants=None, mode="window"):
         """`quadrants`: four 0xRRGGBB colours (top left, top right, bottom left,
-        bottom right) for a frameless window painted in them."""
+        bottom right) for a frameless window painted in them. `mode` "buttons":
+        the window that takes double clicks and logs more buttons and key state."""
         self.log_path = Path(log_path)
         self.log_path.unlink(missing_ok=True)
         x, y, w, h = rect
         paint = [",".join(f"{c:06x}" for c in quadrants)] if quadrants else []
         self.process = subprocess.Popen(
-            ["wine", str(PROBE), "window", self._windows_path(self.log_path),
+            ["wine", str(PROBE), mode, self._windows_path(self.log_path),
              str(x), str(y), str(w), str(h), str(seconds), *paint],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             env=_env_of(desktop), start_new_session=True,

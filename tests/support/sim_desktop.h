@@ -377,6 +377,15 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // Default values by "HKLM\<subkey>" or "HKCU\<subkey>".
     std::map<std::string, std::string> registry_strings;
 
+    // --- more buttons, the horizontal wheel, keyboard layouts (sim_keyboard_layout.cpp) ---
+    std::uint32_t double_click_time_ms = 500;  // GetDoubleClickTime
+    // Layouts by handle: character -> VkKeyScanExW answer. Thread 0 and every
+    // thread not in `thread_layouts` use `default_layout`, a US layout.
+    std::map<Handle, std::map<char16_t, std::int16_t>> keyboard_layouts;
+    std::map<std::uint32_t, Handle> thread_layouts;
+    Handle default_layout = 0x04090409;
+    std::vector<Handle> layout_queries;  // every layout VkKeyScanExW was asked about
+
     std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
     std::uint64_t now_ms() const { return now_ns / 1'000'000; }
     // The input records sent so far, without the cursor moves.
@@ -502,6 +511,10 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::optional<std::uint32_t> get_file_attributes(const std::u16string& path) override;
     std::optional<std::string> get_registry_string(cua_actions::windows::RegistryRoot root,
                                                    const std::string& subkey) override;
+    // --- more buttons, the horizontal wheel, keyboard layouts (sim_keyboard_layout.cpp) ---
+    std::uint32_t get_double_click_time() override;
+    Handle get_keyboard_layout(std::uint32_t thread_id) override;
+    std::int16_t vk_key_scan_ex(char16_t character, Handle layout) override;
     // ShowWindow on an application window (show_window routes here).
     bool show_app_window(SimAppWindow& window, int command);
 

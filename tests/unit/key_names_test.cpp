@@ -49,18 +49,20 @@ TEST(KeyNameTable, EveryNameAndItsCode) {
         {"z", 0x5A},
         {"A", 0x41},
         {"5", 0x35},
-        {".", 0x2E},
-        {"[", 0x5B},
-        {"!", 0x21},
         {" enter ", 0x0D},
         {"\t f4\n", 0x73},
+        {"insert", 0x2D},
+        {"numpad0", 0x60},
+        {"divide", 0x6F},
+        {"f13", 0x7C},
+        {"f24", 0x87},
         {"\xE3\x80\x80q", 0x51},  // U+3000 is trimmed too
     };
     for (const auto& [name, code] : table) {
         EXPECT_EQ(win_key_name_to_vk(name), std::optional<std::uint16_t>(code)) << name;
     }
-    for (const char* unknown : {"", " ", "Enter", "f13", "f0", "insert", "pgup", "lctrl",
-                                "\xC3\xA9", "ab", "key.enter", "\"a\""}) {
+    for (const char* unknown : {"", " ", "Enter", "f25", "f0", "pgup", "lctrl",
+                                "\xC3\xA9", "ab", "key.enter", "\"a\"", ".", "[", "!"}) {
         EXPECT_EQ(win_key_name_to_vk(unknown), std::nullopt) << unknown;
     }
 }
@@ -131,11 +133,12 @@ TEST(PressAction, SingleKeys) {
         {"Delete", ok, {"v08", "50ms", "^08"}},
         {"forward_delete", ok, {"v2E+e", "50ms", "^2E+e"}},
         {"a", ok, {"v41", "50ms", "^41"}},
-        {".", ok, {"v2E+e", "50ms", "^2E+e"}},
-        {"[", ok, {"v5B+e", "50ms", "^5B+e"}},
-        {"!", ok, {"v21+e", "50ms", "^21+e"}},
+        // Other characters are the key that types them on the layout (US here).
+        {".", ok, {"vBE", "50ms", "^BE"}},
+        {"[", ok, {"vDB", "50ms", "^DB"}},
+        {"!", ok, {"v10", "v31", "50ms", "^31", "^10"}},
         {"key.enter", {{"ok", false}, {"error", "Unknown key: key.enter"}}, {}},
-        {"\xC3\xA9", {{"ok", false}, {"error", "Unknown key: \xC3\xA9"}}, {}},
+        {"\xC3\xA9", {{"ok", false}, {"error", "Unknown key: \xC3\xA9"}}, {}},  // not on US
         {"\xC3\x89", {{"ok", false}, {"error", "Unknown key: \xC3\xA9"}}, {}},  // É lower-cased
         {"\"a\"", {{"ok", false}, {"error", "Unknown key: \"a\""}}, {}},
         {"", {{"ok", false}, {"error", "Unknown key: "}}, {}},
@@ -197,6 +200,61 @@ TEST(PressCombination, Sequences) {
             trace.push_back(std::to_string(desktop->now_ms() - traced_ms) + "ms");
         }
         EXPECT_EQ(trace, c.trace) << c.params;
+    }
+}
+
+TEST(LayoutKeys, TheForegroundWindowsLayoutSaysWhichKeyTypesACharacter) {
+    sim::ScopedSimDesktop desktop;
+    sim::SimAppWindow window;
+    window.thread_id = 7;
+    desktop->foreground_window = desktop->add_app_window(window);
+    constexpr Handle kGerman = 0x04070407;
+    desktop->thread_layouts[7] = kGerman;
+    desktop->keyboard_layouts[kGerman] = {
+        {u'-', 0x00BD}, {u'@', 0x0651}, {u'\u00FC', 0x00BA}, {u'\u00B5', 0x0851}};
+    // AltGr is Control with Alt; a shift state beyond those three is no key.
+    EXPECT_EQ(layout_key_stroke(u'@', kGerman), (KeyStroke{0x51, {0x11, 0x12}}));
+    EXPECT_EQ(layout_key_stroke(u'\u00B5', kGerman), std::nullopt);
+    EXPECT_EQ(layout_key_stroke(u'.', kGerman), std::nullopt);
+    EXPECT_EQ(dispatch("press", Json{{"key", "@"}}), (Json{{"ok", true}}));
+    EXPECT_EQ(dispatch("press", Json{{"key", "\xC3\x9C"}}), (Json{{"ok", true}}));  // Ü lower-cased
+    EXPECT_EQ(dispatch("press", Json{{"key", "."}})["error"], "Unknown key: .");
+    // Letters keep their codes without asking the layout.
+    EXPECT_EQ(dispatch("press", Json{{"key", "z"}}), (Json{{"ok", true}}));
+    EXPECT_EQ(key_trace(*desktop), (Trace{"v11", "v12", "v51", "50ms", "^51", "^12", "^11", "vBA",
+                                          "50ms", "^BA", "v5A", "50ms", "^5A"}));
+    // Three asked directly above, three by the presses.
+    EXPECT_EQ(desktop->layout_queries, std::vector<Handle>(6, kGerman));
+}
+
+TEST(PressCombination, ChordsOfAnyLength) {
+    struct Case {
+        Json params;
+        Json result;
+        Trace trace;
+    };
+    const Json ok{{"ok", true}};
+    const Case cases[] = {
+        // ctrl + "-" is Control and the minus key, no longer Control+Insert.
+        {{{"key1", "ctrl"}, {"key2", "-"}},
+         ok,
+         {"v11", "20ms", "vBD", "50ms", "^BD", "20ms", "^11"}},
+        {{{"keys", {"ctrl", "shift", "t"}}},
+         ok,
+         {"v11", "v10", "20ms", "v54", "50ms", "^54", "20ms", "^10", "^11"}},
+        {{{"keys", {"ctrl", "alt", "shift", "win", "f12"}}},
+         ok,
+         {"v11", "v12", "v10", "v5B+e", "20ms", "v7B", "50ms", "^7B", "20ms", "^5B+e", "^10", "^12",
+          "^11"}},
+        {{{"keys", {"ctrl", "nosuch"}}}, {{"ok", false}, {"error", "Unknown key: nosuch"}}, {}},
+        {{{"keys", Json::array()}, {"key1", "ctrl"}, {"key2", "c"}},
+         {{"ok", false}, {"error", "keys must be a non-empty array of key names"}},
+         {}},
+    };
+    for (const Case& c : cases) {
+        sim::ScopedSimDesktop desktop;
+        EXPECT_EQ(dispatch("press_combination", c.params), c.result) << c.params;
+        EXPECT_EQ(key_trace(*desktop), c.trace) << c.params;
     }
 }
 

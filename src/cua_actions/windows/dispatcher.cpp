@@ -23,7 +23,7 @@ struct ActionEntry {
 };
 
 // The complete action table; names match byte for byte, no aliases.
-constexpr std::array<ActionEntry, 14> kActions{{
+constexpr std::array<ActionEntry, 20> kActions{{
     {"screenshot", handle_screenshot},
     {"click", [](const Json& params) { return handle_click(params, false); }},
     {"right_click", [](const Json& params) { return handle_click(params, true); }},
@@ -38,6 +38,12 @@ constexpr std::array<ActionEntry, 14> kActions{{
     {"run_powershell", handle_powershell},
     {"check_permissions", handle_check_permissions},
     {"list_displays", handle_list_displays},
+    {"mouse_down", [](const Json& params) { return handle_mouse_button(params, false); }},
+    {"mouse_up", [](const Json& params) { return handle_mouse_button(params, true); }},
+    {"key_down", [](const Json& params) { return handle_key_transition(params, false); }},
+    {"key_up", [](const Json& params) { return handle_key_transition(params, true); }},
+    {"hold_key", handle_hold_key},
+    {"cursor_position", handle_cursor_position},
 }};
 
 ActionResult run_action(const std::string& action, const Json& params) {

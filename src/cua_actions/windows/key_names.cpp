@@ -66,6 +66,40 @@ constexpr KeyName kKeyNames[] = {
     {"f10", 0x79},
     {"f11", 0x7A},
     {"f12", 0x7B},
+    // Keys models name that the host's names never had; every name above is unchanged.
+    {"insert", 0x2D},
+    {"printscreen", 0x2C},
+    {"pause", 0x13},
+    {"numlock", 0x90},
+    {"scrolllock", 0x91},
+    {"apps", 0x5D},
+    {"numpad0", 0x60},
+    {"numpad1", 0x61},
+    {"numpad2", 0x62},
+    {"numpad3", 0x63},
+    {"numpad4", 0x64},
+    {"numpad5", 0x65},
+    {"numpad6", 0x66},
+    {"numpad7", 0x67},
+    {"numpad8", 0x68},
+    {"numpad9", 0x69},
+    {"multiply", 0x6A},
+    {"add", 0x6B},
+    {"subtract", 0x6D},
+    {"decimal", 0x6E},
+    {"divide", 0x6F},
+    {"f13", 0x7C},
+    {"f14", 0x7D},
+    {"f15", 0x7E},
+    {"f16", 0x7F},
+    {"f17", 0x80},
+    {"f18", 0x81},
+    {"f19", 0x82},
+    {"f20", 0x83},
+    {"f21", 0x84},
+    {"f22", 0x85},
+    {"f23", 0x86},
+    {"f24", 0x87},
 };
 
 constexpr std::array<KeyName, 6> kModifierNames{{
@@ -101,15 +135,6 @@ std::string remove_all(std::string_view text, std::string_view needle) {
     }
 }
 
-void send_key(std::uint16_t vk, bool key_up) {
-    std::uint32_t flags = is_extended_key(vk) ? kKeyEventExtendedKey : 0;
-    if (key_up) {
-        flags |= kKeyEventKeyUp;
-    }
-    const InputRecord record = InputRecord::key_event(vk, 0, flags);
-    platform().send_input(std::span<const InputRecord>(&record, 1));  // count not examined
-}
-
 }  // namespace
 
 std::optional<std::uint16_t> win_key_name_to_vk(std::string_view name) {
@@ -123,12 +148,15 @@ std::optional<std::uint16_t> win_key_name_to_vk(std::string_view name) {
         }
     }
     if (trimmed.size() == 1) {
-        // Any single byte is sent by its value, so "." is the Delete key code.
-        auto byte = static_cast<unsigned char>(trimmed[0]);
-        if (byte >= 'a' && byte <= 'z') {
-            byte = static_cast<unsigned char>(byte - 'a' + 'A');
+        // Letters and digits are their own key codes. Any other character's byte
+        // value names some other key ("." is Delete): key_stroke_for asks the layout.
+        const char c = trimmed[0];
+        if (c >= 'a' && c <= 'z') {
+            return static_cast<std::uint16_t>(c - 'a' + 'A');
         }
-        return static_cast<std::uint16_t>(byte);
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            return static_cast<std::uint16_t>(c);
+        }
     }
     return std::nullopt;
 }
@@ -172,39 +200,64 @@ ActionResult handle_press(const Json& params) {
         return error_result("Missing key");
     }
     const std::string name = press_lookup_name(*key);
-    const auto vk = win_key_name_to_vk(name);
-    if (!vk) {
+    const auto stroke = key_stroke_for(name);
+    if (!stroke) {
         return error_result("Unknown key: " + name);
     }
-    send_key(*vk, false);
+    // Shift or AltGr where the layout types the character with them.
+    HeldKeys held;
+    held.press_all(stroke->held);
+    send_key(stroke->vk, false);
     platform().sleep_ms(kPressHoldMs);
-    send_key(*vk, true);
+    send_key(stroke->vk, true);
     return ok_result();
 }
 
 ActionResult handle_press_combination(const Json& params) {
+    // "keys" names a chord of any length; unlike key1..key3, an unknown name fails it.
+    const Json* chord = find_param(params, "keys");
     std::vector<std::string> names;
-    for (const char* member : {"key1", "key2", "key3"}) {
-        if (const std::string* key = string_param(params, member)) {
-            names.push_back(normalize_combination_name(*key));
+    if (chord != nullptr) {
+        if (!chord->is_array() || chord->empty()) {
+            return error_result("keys must be a non-empty array of key names");
+        }
+        for (const Json& key : *chord) {
+            if (!key.is_string()) {
+                return error_result("keys must be a non-empty array of key names");
+            }
+            names.push_back(normalize_combination_name(key.get<std::string>()));
+        }
+    } else {
+        for (const char* member : {"key1", "key2", "key3"}) {
+            if (const std::string* key = string_param(params, member)) {
+                names.push_back(normalize_combination_name(*key));
+            }
+        }
+        if (names.size() < 2) {
+            return error_result("Need at least 2 keys");
         }
     }
-    if (names.size() < 2) {
-        return error_result("Need at least 2 keys");
-    }
 
+    // In a chord a character is its key alone: ctrl + "-" is Control and the
+    // minus key, whatever the layout needs Shift for.
+    const auto main_key = [](const std::string& name) -> std::optional<std::uint16_t> {
+        const auto stroke = key_stroke_for(name);
+        return stroke ? std::optional<std::uint16_t>(stroke->vk) : std::nullopt;
+    };
     std::vector<std::uint16_t> modifiers;
     std::vector<std::uint16_t> main_keys;
     for (const std::string& name : names) {
         if (const auto modifier = combination_modifier_vk(name)) {
             modifiers.push_back(*modifier);
-        } else if (const auto vk = win_key_name_to_vk(name)) {
+        } else if (const auto vk = main_key(name)) {
             main_keys.push_back(*vk);
-        }  // a name that maps to nothing is dropped
+        } else if (chord != nullptr) {
+            return error_result("Unknown key: " + name);
+        }  // a name of key1..key3 that maps to nothing is dropped
     }
     if (main_keys.empty()) {
         // Only modifiers: the last one is tapped as the main key too.
-        if (const auto vk = win_key_name_to_vk(names.back())) {
+        if (const auto vk = main_key(names.back())) {
             main_keys.push_back(*vk);
         }
     }

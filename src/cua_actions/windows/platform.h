@@ -256,6 +256,19 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUT
 
 enum class RegistryRoot { local_machine, current_user };  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
 
+// --- more buttons, the horizontal wheel, keyboard layouts: types -----------------
+inline constexpr std::uint32_t kMouseEventMiddleDown = 0x0020;  // MOUSEEVENTF_MIDDLEDOWN
+inline constexpr std::uint32_t kMouseEventMiddleUp = 0x0040;    // MOUSEEVENTF_MIDDLEUP
+inline constexpr std::uint32_t kMouseEventXDown = 0x0080;       // MOUSEEVENTF_XDOWN
+inline constexpr std::uint32_t kMouseEventXUp = 0x0100;         // MOUSEEVENTF_XUP
+inline constexpr std::uint32_t kMouseEventHWheel = 0x1000;      // MOUSEEVENTF_HWHEEL
+inline constexpr std::int32_t kXButton1 = 1;                    // XBUTTON1 (back)
+inline constexpr std::int32_t kXButton2 = 2;                    // XBUTTON2 (forward)
+// VkKeyScanExW's high byte: the shift state that types the character.
+inline constexpr std::uint8_t kKeyScanShift = 1;
+inline constexpr std::uint8_t kKeyScanControl = 2;
+inline constexpr std::uint8_t kKeyScanAlt = 4;
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -444,6 +457,14 @@ class Platform {
     // REG_EXPAND_SZ, unexpanded; nothing when absent or not valid Unicode.
     virtual std::optional<std::string> get_registry_string(RegistryRoot root,
                                                            const std::string& subkey) = 0;
+
+    // --- more buttons, the horizontal wheel, keyboard layouts ------------------------
+    virtual std::uint32_t get_double_click_time() = 0;  // GetDoubleClickTime, in ms
+    // GetKeyboardLayout of a thread (0: the calling thread).
+    virtual Handle get_keyboard_layout(std::uint32_t thread_id) = 0;
+    // VkKeyScanExW: virtual key in the low byte, shift state in the high byte;
+    // -1 when no key of the layout types the character.
+    virtual std::int16_t vk_key_scan_ex(char16_t character, Handle layout) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };

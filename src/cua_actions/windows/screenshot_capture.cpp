@@ -1,7 +1,9 @@
 #include "cua_actions/windows/screenshot_capture.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "common/result.h"
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/screenshot_encode.h"
 #include "cua_actions/windows/screenshot_fit.h"
@@ -137,11 +139,69 @@ ActionResult blackout_result() {
     return secure_desktop_result();
 }
 
+// A part of the display in display pixels: [left, top) to [right, bottom).
+struct Region {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+// "region" [x0, y0, x1, y1]: fractions of the display when every value is at
+// most 1, else display pixels; clamped to the display, and not empty.
+std::optional<zelto::Result<Region>> read_region(const Json& params, const DisplayInfo& display) {
+    const Json* value = find_param(params, "region");
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    const auto invalid = []() -> zelto::Result<Region> {
+        return zelto::fail(
+            "region must be [x0, y0, x1, y1] with x0 < x1 and y0 < y1 on the display");
+    };
+    if (!value->is_array() || value->size() != 4) {
+        return invalid();
+    }
+    double v[4];
+    bool fractions = true;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (!(*value)[i].is_number()) {
+            return invalid();
+        }
+        v[i] = (*value)[i].get<double>();
+        fractions = fractions && v[i] <= 1.0;
+    }
+    const auto edge = [&](double x, std::int32_t size, bool far) {
+        const double pixels = fractions ? x * size : x;
+        const double rounded = far ? std::ceil(pixels) : std::floor(pixels);
+        return static_cast<std::int32_t>(std::clamp(rounded, 0.0, static_cast<double>(size)));
+    };
+    const Region region{edge(v[0], display.width, false), edge(v[1], display.height, false),
+                        edge(v[2], display.width, true), edge(v[3], display.height, true)};
+    if (region.left >= region.right || region.top >= region.bottom) {
+        return invalid();
+    }
+    return zelto::Result<Region>(region);
+}
+
+// The region's rows out of the display's frame.
+std::vector<std::uint8_t> crop(BgrxView frame, const Region& region) {
+    const std::size_t width = static_cast<std::size_t>(region.right - region.left);
+    std::vector<std::uint8_t> pixels;
+    pixels.reserve(width * static_cast<std::size_t>(region.bottom - region.top) * 4);
+    for (std::int32_t row = region.top; row < region.bottom; ++row) {
+        const std::uint8_t* start =
+            frame.pixels + (static_cast<std::size_t>(row) * frame.width + region.left) * 4;
+        pixels.insert(pixels.end(), start, start + width * 4);
+    }
+    return pixels;
+}
+
 // The fitted variant's result: the image as the model should see it, with the
 // source size to relate its pixels to the display. The frame is judged while
 // it is resampled.
-ActionResult fitted_result(const DisplayInfo& display, BgrxView frame, const FitRequest& request) {
-    const auto fitted = fit_screenshot(frame, request);
+ActionResult fitted_result(const DisplayInfo& display, BgrxView frame, const FitRequest& request,
+                           const ResampleOptions& options = {}) {
+    const auto fitted = fit_screenshot(frame, request, options);
     if (!fitted) {
         return error_result(fitted.error());
     }
@@ -169,17 +229,38 @@ ActionResult handle_screenshot(const Json& params) {
         return error_result(fit->error());
     }
     const DisplayInfo display = selected_display(params);
+    const auto region = read_region(params, display);
+    if (region && !*region) {
+        return error_result(region->error());
+    }
     const std::optional<std::vector<std::uint8_t>> frame = capture_display(display);
     if (!frame) {
         return error_result("GetDC failed");
     }
     const BgrxView view{frame->data(), std::max(0, display.width), std::max(0, display.height)};
-    if (fit) {
+    if (fit && !region) {
         return fitted_result(display, view, **fit);
     }
     // An empty rectangle has no pixels to judge; it is encoded as one black pixel.
     if (!frame->empty() && is_blackout(count_dark_samples(view))) {
         return blackout_result();
+    }
+
+    if (region) {
+        // The blackout test judged the whole display; the region alone may well be dark.
+        const std::vector<std::uint8_t> part = crop(view, **region);
+        const BgrxView part_view{part.data(), (*region)->right - (*region)->left,
+                                 (*region)->bottom - (*region)->top};
+        ResampleOptions options;
+        options.judge_blackout = false;
+        ActionResult result = fitted_result(display, part_view, fit ? **fit : FitRequest{}, options);
+        if (result["ok"] == true) {
+            result["data"]["sourceWidth"] = part_view.width;
+            result["data"]["sourceHeight"] = part_view.height;
+            result["data"]["region"] = {(*region)->left, (*region)->top, (*region)->right,
+                                        (*region)->bottom};
+        }
+        return result;
     }
 
     const int factor = scale_factor(view.width, view.height);

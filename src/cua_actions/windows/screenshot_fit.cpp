@@ -834,10 +834,10 @@ zelto::Result<std::optional<EncodedImage>> fit_screenshot(BgrxView frame, const 
         }
     } else if (first != source) {
         resampled = resample_judging(frame, first, dark, options);
-    } else if (judged) {
+    } else if (judged && options.judge_blackout) {
         dark = count_dark_samples(frame);
     }
-    if (judged && is_blackout(dark)) {
+    if (judged && options.judge_blackout && is_blackout(dark)) {
         return std::optional<EncodedImage>();
     }
     const FitEncoder encode = [&](ImageSize size, ImageFormat format,

@@ -47,6 +47,8 @@ struct ResampleOptions {
     // Threads for frames over 8 megapixels: 0 picks one per core (at most
     // four), 1 keeps to the calling thread.
     unsigned threads = 0;
+    // Off for a part of a display already judged whole: a dark part is no secure desktop.
+    bool judge_blackout = true;
 };
 
 // A resampled image: BGRX rows, no padding.

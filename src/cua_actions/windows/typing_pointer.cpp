@@ -49,6 +49,49 @@ std::vector<double> numbers_of(const Json& array) {
     return numbers;
 }
 
+// Where a "direction" turns the wheel: which wheel and which sign.
+struct ScrollAxis {
+    std::uint32_t flags = kMouseEventWheel;
+    std::int32_t sign = 1;
+};
+
+zelto::Result<std::optional<ScrollAxis>> read_scroll_direction(const Json& params) {
+    const Json* value = find_param(params, "direction");
+    if (value == nullptr) {
+        return std::optional<ScrollAxis>();
+    }
+    constexpr std::pair<std::string_view, ScrollAxis> kDirections[] = {
+        {"up", {kMouseEventWheel, 1}},
+        {"down", {kMouseEventWheel, -1}},
+        {"right", {kMouseEventHWheel, 1}},
+        {"left", {kMouseEventHWheel, -1}},
+    };
+    if (value->is_string()) {
+        for (const auto& [name, axis] : kDirections) {
+            if (name == value->get_ref<const std::string&>()) {
+                return std::optional<ScrollAxis>(axis);
+            }
+        }
+    }
+    return zelto::fail("Invalid direction: " + value->dump() + " (up, down, left or right)");
+}
+
+// "path": two or more points, each read as a drag position (non-numbers skipped).
+zelto::Result<std::vector<std::vector<double>>> read_path(const Json& path) {
+    if (!path.is_array() || path.size() < 2) {
+        return zelto::fail("Invalid path: give two or more points");
+    }
+    std::vector<std::vector<double>> points;
+    for (const Json& point : path) {
+        std::vector<double> numbers = point.is_array() ? numbers_of(point) : std::vector<double>{};
+        if (numbers.size() < 2) {
+            return zelto::fail("Invalid path: every point needs two numbers");
+        }
+        points.push_back(std::move(numbers));
+    }
+    return points;
+}
+
 }  // namespace
 
 std::optional<std::array<double, 2>> read_position(const Json& params, const char* key) {
@@ -84,63 +127,116 @@ ActionResult handle_scroll(const Json& params) {
     if (!position) {
         return error_result("Missing position");
     }
+    const auto direction = read_scroll_direction(params);
+    if (!direction) {
+        return error_result(direction.error());
+    }
+    const auto modifiers = read_modifiers(params);
+    if (!modifiers) {
+        return error_result(modifiers.error());
+    }
     const std::int64_t amount = scroll_amount(params);
     ClickPoint point = to_physical_click_point(*position, params);
     Platform& os = platform();
     os.set_cursor_pos(point.x, point.y);
+    HeldKeys held;
+    held.press_all(*modifiers);
     os.sleep_ms(kScrollSettleMs);
 
-    const std::int32_t wheel_data = amount > 0 ? kWheelDelta : -kWheelDelta;
+    // With a direction the amount counts notches that way; without one its sign is
+    // the vertical direction.
+    std::uint32_t flags = kMouseEventWheel;
+    std::int32_t wheel_data = amount > 0 ? kWheelDelta : -kWheelDelta;
+    if (*direction) {
+        flags = (*direction)->flags;
+        wheel_data = (*direction)->sign * kWheelDelta;
+    }
     // Compared before negating: the magnitude of INT64_MIN does not fit.
     const std::int64_t notches = amount > kMaxScrollNotches || amount < -kMaxScrollNotches
                                      ? kMaxScrollNotches
                                      : std::llabs(amount);
     for (std::int64_t i = 0; i < notches; ++i) {
-        send_mouse_event(kMouseEventWheel, wheel_data);
+        send_mouse_event(flags, wheel_data);
         os.sleep_ms(kScrollNotchMs);
     }
+    held.release();
     return ok_result(std::move(point.mapping));
 }
 
 ActionResult handle_drag(const Json& params) {
-    const Json* first = find_param(params, "position1");
-    if (first == nullptr || !first->is_array()) {
-        return error_result("Missing position1");
+    // "path" takes the place of position1 and position2.
+    std::vector<std::vector<double>> positions;
+    const Json* path = find_param(params, "path");
+    if (path != nullptr) {
+        auto points = read_path(*path);
+        if (!points) {
+            return error_result(points.error());
+        }
+        positions = std::move(*points);
+    } else {
+        const Json* first = find_param(params, "position1");
+        if (first == nullptr || !first->is_array()) {
+            return error_result("Missing position1");
+        }
+        const Json* second = find_param(params, "position2");
+        if (second == nullptr || !second->is_array()) {
+            return error_result("Missing position2");
+        }
+        positions = {numbers_of(*first), numbers_of(*second)};
+        if (positions[0].size() < 2 || positions[1].size() < 2) {
+            return error_result("Invalid positions");
+        }
     }
-    const Json* second = find_param(params, "position2");
-    if (second == nullptr || !second->is_array()) {
-        return error_result("Missing position2");
+    const auto button = read_button(params, MouseButton::left);
+    if (!button) {
+        return error_result(button.error());
     }
-    const std::vector<double> start_numbers = numbers_of(*first);
-    const std::vector<double> end_numbers = numbers_of(*second);
-    if (start_numbers.size() < 2 || end_numbers.size() < 2) {
-        return error_result("Invalid positions");
+    const auto modifiers = read_modifiers(params);
+    if (!modifiers) {
+        return error_result(modifiers.error());
     }
 
-    ClickPoint start = to_physical_click_point(start_numbers, params);
-    ClickPoint end = to_physical_click_point(end_numbers, params);
+    std::vector<ClickPoint> points;
+    for (const std::vector<double>& position : positions) {
+        points.push_back(to_physical_click_point(position, params));
+    }
+    const ButtonEvents events = button_events(*button);
     Platform& os = platform();
-    os.set_cursor_pos(start.x, start.y);
+    os.set_cursor_pos(points.front().x, points.front().y);
+    HeldKeys held;
+    held.press_all(*modifiers);
     os.sleep_ms(kDragSettleMs);
-    send_mouse_event(kMouseEventLeftDown);
+    send_mouse_event(events.down, events.data);
     os.sleep_ms(kDragSettleMs);
 
-    const double sx = start.x;
-    const double sy = start.y;
-    const double ex = end.x;
-    const double ey = end.y;
-    for (int i = 1; i <= kDragSteps; ++i) {
-        const double t = static_cast<double>(i) / kDragSteps;
-        os.set_cursor_pos(truncate_saturate32(sx + (ex - sx) * t),
-                          truncate_saturate32(sy + (ey - sy) * t));
-        send_mouse_event(kMouseEventMove);
-        os.sleep_ms(kDragStepMs);
+    // Each leg in the same 30 steps, from the point before to the next.
+    for (std::size_t leg = 1; leg < points.size(); ++leg) {
+        const double sx = points[leg - 1].x;
+        const double sy = points[leg - 1].y;
+        const double ex = points[leg].x;
+        const double ey = points[leg].y;
+        for (int i = 1; i <= kDragSteps; ++i) {
+            const double t = static_cast<double>(i) / kDragSteps;
+            os.set_cursor_pos(truncate_saturate32(sx + (ex - sx) * t),
+                              truncate_saturate32(sy + (ey - sy) * t));
+            send_mouse_event(kMouseEventMove);
+            os.sleep_ms(kDragStepMs);
+        }
     }
 
-    os.set_cursor_pos(end.x, end.y);
+    os.set_cursor_pos(points.back().x, points.back().y);
     os.sleep_ms(kDragSettleMs);
-    send_mouse_event(kMouseEventLeftUp);
-    return ok_result(Json{{"start", std::move(start.mapping)}, {"end", std::move(end.mapping)}});
+    send_mouse_event(events.up, events.data);
+    held.release();
+    Json data{{"start", points.front().mapping}, {"end", points.back().mapping}};
+    if (path != nullptr) {
+        Json mappings = Json::array();
+        for (ClickPoint& point : points) {
+            mappings.push_back(std::move(point.mapping));
+        }
+        data["path"] = std::move(mappings);
+    }
+    return ok_result(std::move(data));
 }
 
 }  // namespace cua_actions::windows

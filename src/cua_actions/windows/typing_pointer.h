@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "cua_actions/action_result.h"
 #include "cua_actions/windows/platform.h"
 
@@ -76,5 +78,63 @@ bool restore_clipboard(const std::vector<ClipboardFormatSnapshot>& snapshot);
 ActionResult paste_text_via_clipboard(std::string_view text);
 
 ActionResult handle_type(const Json& params);
+
+// --- buttons, held keys and layout keys (held_input.cpp) ------------------------
+
+enum class MouseButton { left, right, middle, back, forward };
+
+// The down and up flags of a button and the mouse data that names an X button.
+struct ButtonEvents {
+    std::uint32_t down = 0;
+    std::uint32_t up = 0;
+    std::int32_t data = 0;
+};
+ButtonEvents button_events(MouseButton button);
+// "button": absent gives `fallback`; else one of "left", "right", "middle",
+// "back", "forward".
+zelto::Result<MouseButton> read_button(const Json& params, MouseButton fallback);
+
+// A key and the keys that must be held around it to type what was asked for.
+struct KeyStroke {
+    std::uint16_t vk = 0;
+    std::vector<std::uint16_t> held;  // Shift, then Control and Alt (AltGr)
+    friend bool operator==(const KeyStroke&, const KeyStroke&) = default;
+};
+// VkKeyScanExW's answer as a stroke; nothing when no key types the character
+// or it needs a shift state beyond Shift, Control and Alt.
+std::optional<KeyStroke> layout_key_stroke(char16_t character, Handle layout);
+// The key of a lookup name: a named key, a letter or digit by its code, or any
+// other single character as the key that types it on the foreground window's
+// keyboard layout.
+std::optional<KeyStroke> key_stroke_for(std::string_view name);
+
+// One key event; the extended-key flag where the key needs it.
+void send_key(std::uint16_t vk, bool key_up);
+
+// Keys put down through it, released in reverse order when it goes, so no
+// path leaves one held.
+class HeldKeys {
+  public:
+    HeldKeys() = default;
+    ~HeldKeys() { release(); }
+    HeldKeys(const HeldKeys&) = delete;
+    HeldKeys& operator=(const HeldKeys&) = delete;
+    void press(std::uint16_t vk);
+    void press_all(std::span<const std::uint16_t> vks);
+    void release();
+    bool empty() const { return held_.empty(); }
+
+  private:
+    std::vector<std::uint16_t> held_;
+};
+
+// "modifiers": absent gives none; else an array of key names, each read as
+// "press_combination" reads its names.
+zelto::Result<std::vector<std::uint16_t>> read_modifiers(const Json& params);
+
+ActionResult handle_mouse_button(const Json& params, bool release);
+ActionResult handle_key_transition(const Json& params, bool release);
+ActionResult handle_hold_key(const Json& params);
+ActionResult handle_cursor_position(const Json& params);
 
 }  // namespace cua_actions::windows

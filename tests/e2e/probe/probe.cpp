@@ -14,6 +14,10 @@
 //       clipboard manager may; prints "ready" once it is open (status 1: it was not)
 //   zelto-probe.exe image <log> <bmp> [seconds]        show a 32-bit BMP in a borderless
 //       window at 0,0 of its own size (a busy desktop), recording as "window" does
+//   zelto-probe.exe buttons <log> [x y w h] [seconds]  a window whose class takes double
+//       clicks (CS_DBLCLKS): records what "window" does plus double clicks, middle and
+//       X buttons, the horizontal wheel and MK_SHIFT/MK_CONTROL of each button message,
+//       and a "keystate" line whenever Shift, Control, Alt or A go down or up (GetKeyState)
 //
 // Log lines are written whenever the message queue runs dry (and every 64 KiB
 // during a burst), so a test can read them while the window lives without the
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -344,6 +349,115 @@ int run_image_window(int argc, wchar_t** argv) {
     return pump_messages(seconds);
 }
 
+// --- the buttons window: double clicks, more buttons, held keys ----------------
+
+// A button message with the keys its wParam says were down and, for X buttons, which one.
+void log_button(const char* name, HWND window, WPARAM wparam, LPARAM lparam) {
+    POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    ClientToScreen(window, &point);
+    const WORD keys = GET_KEYSTATE_WPARAM(wparam);
+    char buffer[200];
+    std::snprintf(buffer, sizeof(buffer),
+                  "{\"msg\":\"%s\",\"x\":%ld,\"y\":%ld,\"shift\":%s,\"control\":%s,"
+                  "\"xbutton\":%u,\"t\":%lu}",
+                  name, point.x, point.y, (keys & MK_SHIFT) ? "true" : "false",
+                  (keys & MK_CONTROL) ? "true" : "false",
+                  static_cast<unsigned>(GET_XBUTTON_WPARAM(wparam)),
+                  static_cast<unsigned long>(GetMessageTime()));
+    log_line(buffer);
+}
+
+// Logs the thread's view of the keys whenever it changes.
+void log_key_state_change() {
+    static int last = -1;
+    const int state =
+        ((GetKeyState(VK_SHIFT) & 0x8000) ? 1 : 0) | ((GetKeyState(VK_CONTROL) & 0x8000) ? 2 : 0) |
+        ((GetKeyState(VK_MENU) & 0x8000) ? 4 : 0) | ((GetKeyState('A') & 0x8000) ? 8 : 0);
+    if (state == last) {
+        return;
+    }
+    last = state;
+    char buffer[160];
+    std::snprintf(buffer, sizeof(buffer),
+                  "{\"msg\":\"keystate\",\"shift\":%s,\"control\":%s,\"alt\":%s,\"a\":%s,"
+                  "\"t\":%lu}",
+                  (state & 1) ? "true" : "false", (state & 2) ? "true" : "false",
+                  (state & 4) ? "true" : "false", (state & 8) ? "true" : "false",
+                  static_cast<unsigned long>(GetTickCount()));
+    log_line(buffer);
+}
+
+LRESULT CALLBACK buttons_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    static const std::pair<UINT, const char*> kButtons[] = {
+        {WM_LBUTTONDOWN, "lbuttondown"},     {WM_LBUTTONUP, "lbuttonup"},
+        {WM_LBUTTONDBLCLK, "lbuttondblclk"}, {WM_RBUTTONDOWN, "rbuttondown"},
+        {WM_RBUTTONUP, "rbuttonup"},         {WM_MBUTTONDOWN, "mbuttondown"},
+        {WM_MBUTTONUP, "mbuttonup"},         {WM_XBUTTONDOWN, "xbuttondown"},
+        {WM_XBUTTONUP, "xbuttonup"},
+    };
+    for (const auto& [code, name] : kButtons) {
+        if (message == code) {
+            log_button(name, window, wparam, lparam);
+            return message == WM_XBUTTONDOWN || message == WM_XBUTTONUP ? TRUE : 0;
+        }
+    }
+    switch (message) {
+        case WM_MOUSEHWHEEL:
+            // The point is not checked: Wine gives it in client coordinates.
+            log_mouse("mousehwheel", window, lparam, GET_WHEEL_DELTA_WPARAM(wparam));
+            return 0;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP: {
+            const LRESULT result = probe_proc(window, message, wparam, lparam);
+            log_key_state_change();
+            return result;
+        }
+        case WM_TIMER:
+            log_key_state_change();
+            return 0;
+        default:
+            return probe_proc(window, message, wparam, lparam);
+    }
+}
+
+int run_buttons_window(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        return 2;
+    }
+    g_log = _wfopen(argv[2], L"ab");
+    if (g_log == nullptr) {
+        return 3;
+    }
+    WindowPlace place{100, 100, 640, 480};
+    if (argc >= 7) {
+        place = {_wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6])};
+    }
+    const int seconds = argc >= 8 ? _wtoi(argv[7]) : 60;
+    WNDCLASSW window_class{};
+    window_class.style = CS_DBLCLKS;
+    window_class.lpfnWndProc = buttons_proc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    window_class.lpszClassName = L"ZeltoProbeButtons";
+    RegisterClassW(&window_class);
+    HWND window = CreateWindowExW(0, window_class.lpszClassName, L"Zelto Probe Buttons",
+                                  WS_OVERLAPPEDWINDOW, place.x, place.y, place.width, place.height,
+                                  nullptr, nullptr, window_class.hInstance, nullptr);
+    if (window == nullptr) {
+        return 4;
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    log_window_state(window, "ready");
+    flush_log();
+    SetTimer(window, 1, 20, nullptr);  // key state seen between key messages too
+    return pump_messages(seconds);
+}
+
 int print_cursor() {
     POINT point{};
     if (!GetCursorPos(&point)) {
@@ -443,6 +557,9 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring mode = argv[1];
     if (mode == L"window") {
         return run_window(argc, argv);
+    }
+    if (mode == L"buttons") {
+        return run_buttons_window(argc, argv);
     }
     if (mode == L"image") {
         return run_image_window(argc, argv);

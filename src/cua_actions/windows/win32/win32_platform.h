@@ -123,6 +123,11 @@ class Win32Platform : public Platform {
     std::optional<std::uint32_t> get_file_attributes(const std::u16string& path) override;
     std::optional<std::string> get_registry_string(RegistryRoot root,
                                                    const std::string& subkey) override;
+
+    // --- more buttons, the horizontal wheel, keyboard layouts (win32_keyboard_layout.cpp) ---
+    std::uint32_t get_double_click_time() override;
+    Handle get_keyboard_layout(std::uint32_t thread_id) override;
+    std::int16_t vk_key_scan_ex(char16_t character, Handle layout) override;
 };
 
 // The process-wide instance the executable installs.
