@@ -256,6 +256,23 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUT
 
 enum class RegistryRoot { local_machine, current_user };  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
 
+// --- windows as structure: window classes, processes, accessibility: types ------
+inline constexpr std::uint32_t kGwChild = 5;            // GW_CHILD
+inline constexpr int kGwlStyle = -16;                   // GWL_STYLE
+inline constexpr int kSwMinimize = 6;                   // SW_MINIMIZE
+inline constexpr std::uint32_t kWmNull = 0x0000;        // WM_NULL
+inline constexpr std::uint32_t kWmClose = 0x0010;       // WM_CLOSE
+inline constexpr std::int32_t kObjidClient = -4;        // OBJID_CLIENT
+inline constexpr std::int32_t kChildIdSelf = 0;         // CHILDID_SELF
+inline constexpr std::uint32_t kWsDisabled = 0x08000000;  // WS_DISABLED
+
+// One entry of AccessibleChildren: a full object (`object` != 0, owned by the
+// caller: release_accessible) or a simple element `child_id` of the parent.
+struct AccessibleChild {
+    Handle object = 0;
+    std::int32_t child_id = 0;
+};
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -444,6 +461,37 @@ class Platform {
     // REG_EXPAND_SZ, unexpanded; nothing when absent or not valid Unicode.
     virtual std::optional<std::string> get_registry_string(RegistryRoot root,
                                                            const std::string& subkey) = 0;
+
+    // --- windows as structure: window classes, processes, accessibility ---------------
+    virtual std::string get_class_name(Handle window) = 0;  // GetClassNameW; empty on failure
+    virtual bool is_window(Handle window) = 0;              // IsWindow
+    // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) and QueryFullProcessImageNameW.
+    virtual std::optional<std::string> get_process_image_name(std::uint32_t process_id) = 0;
+    // SendMessageTimeoutW(WM_GETTEXT, SMTO_ABORTIFHUNG) into a buffer of `buffer_units`:
+    // another process's control text (GetWindowTextW gives that empty). Nothing when
+    // the window did not answer in time.
+    virtual std::optional<std::u16string> get_control_text(Handle window, int buffer_units,
+                                                           std::uint32_t timeout_ms) = 0;
+    virtual bool post_message(Handle window, std::uint32_t message, std::uint64_t wparam,
+                              std::int64_t lparam) = 0;  // PostMessageW
+    // CoInitializeEx (apartment-threaded) on the calling thread: true when the
+    // caller must call co_uninitialize on the same thread.
+    virtual bool co_initialize() = 0;
+    virtual void co_uninitialize() = 0;
+    // AccessibleObjectFromWindow(IID_IAccessible): an object the caller owns, 0 on failure.
+    virtual Handle accessible_object_from_window(Handle window, std::int32_t object_id) = 0;
+    virtual void release_accessible(Handle object) = 0;  // IAccessible::Release
+    // accChildCount and AccessibleChildren of all of them; nothing on failure.
+    virtual std::optional<std::vector<AccessibleChild>> accessible_children(Handle object) = 0;
+    virtual Handle window_from_accessible_object(Handle object) = 0;  // 0 on failure
+    // The IAccessible properties of the object itself (kChildIdSelf) or a simple child.
+    virtual std::optional<std::string> get_acc_name(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::string> get_acc_value(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::uint32_t> get_acc_role(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) = 0;
+    // accLocation as a rectangle in physical screen pixels.
+    virtual std::optional<Rect> acc_location(Handle object, std::int32_t child) = 0;
+    virtual bool put_acc_value(Handle object, std::int32_t child, const std::string& value) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };
