@@ -104,6 +104,9 @@ Handle SimDesktop::get_window(Handle window, std::uint32_t command) {
 
 bool SimDesktop::is_window_visible(Handle window) {
     auto guard = lock();
+    if (const SimControl* found = control(window)) {
+        return (found->state & 0x8000) == 0;  // STATE_SYSTEM_INVISIBLE
+    }
     const SimAppWindow* found = app_window(window);
     return found != nullptr && found->visible;
 }

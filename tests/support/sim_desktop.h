@@ -286,6 +286,11 @@ struct SimControl {
     bool accessible_fails = false;  // AccessibleObjectFromWindow refuses it
     std::vector<SimElement> elements;
     int value_changes = 0;  // put_accValue calls that changed it
+    // A list box's entries (LB_GETTEXT), each item_height high from the top of `rect`,
+    // scrolled to `top_index`.
+    std::vector<std::string> list_items;
+    int top_index = 0;
+    std::int32_t item_height = 16;
 };
 
 // One live accessible object: the client of `window` (element 0) or, for a
@@ -589,6 +594,10 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) override;
     std::optional<Rect> acc_location(Handle object, std::int32_t child) override;
     bool put_acc_value(Handle object, std::int32_t child, const std::string& value) override;
+    std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<cua_actions::windows::ListBoxItem> list_box_item(Handle window, int index,
+                                             std::uint32_t timeout_ms) override;
 
   private:
     std::recursive_mutex mutex_;

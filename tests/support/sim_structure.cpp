@@ -290,3 +290,41 @@ bool SimDesktop::put_acc_value(Handle object, std::int32_t child, const std::str
 }
 
 }  // namespace sim
+
+namespace sim {
+
+std::optional<int> SimDesktop::list_box_count(Handle window, std::uint32_t timeout_ms) {
+    auto guard = lock();
+    const SimControl* found = control(window);
+    if (found == nullptr || hung_threads.count(window_thread(window)) != 0) {
+        now_ns += static_cast<std::uint64_t>(timeout_ms) * 1'000'000;
+        return std::nullopt;
+    }
+    return static_cast<int>(found->list_items.size());
+}
+
+std::optional<int> SimDesktop::list_box_top_index(Handle window, std::uint32_t timeout_ms) {
+    auto guard = lock();
+    const SimControl* found = control(window);
+    if (found == nullptr || !list_box_count(window, timeout_ms)) {
+        return std::nullopt;
+    }
+    return found->top_index;
+}
+
+std::optional<cua_actions::windows::ListBoxItem> SimDesktop::list_box_item(
+    Handle window, int index, std::uint32_t timeout_ms) {
+    auto guard = lock();
+    const auto count = list_box_count(window, timeout_ms);
+    if (!count || index < 0 || index >= *count) {
+        return std::nullopt;
+    }
+    now_ns += static_cast<std::uint64_t>(accessible_call_ms) * 1'000'000;
+    const SimControl& found = *control(window);
+    const std::int32_t top = found.rect.top + (index - found.top_index) * found.item_height;
+    return cua_actions::windows::ListBoxItem{
+        found.list_items[static_cast<std::size_t>(index)],
+        Rect{found.rect.left, top, found.rect.right, top + found.item_height}, false};
+}
+
+}  // namespace sim

@@ -273,6 +273,14 @@ struct AccessibleChild {
     std::int32_t child_id = 0;
 };
 
+// One entry of a list box, read with LB_GETTEXT, LB_GETITEMRECT (put on screen) and
+// LB_GETSEL: oleacc does not expose list-box items everywhere.
+struct ListBoxItem {
+    std::string text;
+    Rect rect;
+    bool selected = false;
+};
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -492,6 +500,11 @@ class Platform {
     // accLocation as a rectangle in physical screen pixels.
     virtual std::optional<Rect> acc_location(Handle object, std::int32_t child) = 0;
     virtual bool put_acc_value(Handle object, std::int32_t child, const std::string& value) = 0;
+    // LB_GETCOUNT and LB_GETTOPINDEX by SendMessageTimeoutW; nothing when it did not answer.
+    virtual std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) = 0;
+    virtual std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) = 0;
+    virtual std::optional<ListBoxItem> list_box_item(Handle window, int index,
+                                                     std::uint32_t timeout_ms) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };

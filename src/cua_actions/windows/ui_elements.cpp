@@ -150,8 +150,13 @@ class Walker {
                     walk_window(child, std::move(child_path), depth + 1, visit.id);
                 }
             }
-        } else if (object.get() != 0) {
-            walk_children(object.get(), window, path, depth, visit.id);
+        } else {
+            const bool any =
+                object.get() != 0 && walk_children(object.get(), window, path, depth, visit.id);
+            // oleacc does not hand out list-box items everywhere (Wine): read them directly.
+            if (!any && text::to_lower(platform().get_class_name(window)) == "listbox") {
+                walk_list_items(window, path, visit.id, visit.rect);
+            }
         }
     }
 
@@ -159,6 +164,7 @@ class Walker {
     struct Visit {
         int id = 0;  // the element's id, or its parent's when it was left out
         bool hidden = false;
+        Rect rect;
     };
 
     bool stop() {
@@ -201,11 +207,40 @@ class Walker {
         return false;
     }
 
-    void walk_children(Handle object, Handle window, const ElementPath& path, int depth,
+    // The items from the top one shown on (from the first with include_offscreen).
+    void walk_list_items(Handle window, const ElementPath& path, int parent, const Rect& box) {
+        Platform& os = platform();
+        const auto count = os.list_box_count(window, kHungWindowTimeoutMs);
+        if (!count) {
+            return;
+        }
+        const int first = limits_.include_offscreen
+                              ? 0
+                              : os.list_box_top_index(window, kHungWindowTimeoutMs).value_or(0);
+        for (int i = first; i < *count && !stop(); ++i) {
+            const auto item = os.list_box_item(window, i, kHungWindowTimeoutMs);
+            if (!item) {
+                return;
+            }
+            UiElement element = element_from_list_item(*item, window);
+            if (item->rect.top >= box.bottom || item->rect.bottom <= box.top) {
+                if (!limits_.include_offscreen) {
+                    return;  // below the last item shown
+                }
+                element.state |= kStateOffscreen;
+            }
+            element.path = path;
+            element.path.push_back(PathStep{false, static_cast<std::uint32_t>(i), true});
+            element.parent = parent;
+            include(std::move(element));
+        }
+    }
+
+    bool walk_children(Handle object, Handle window, const ElementPath& path, int depth,
                        int parent) {
         const auto children = platform().accessible_children(object);
         if (!children) {
-            return;
+            return false;
         }
         // Owned from the start, so every object is released whatever the walk does next.
         std::vector<ScopedAccessible> owned;
@@ -233,6 +268,7 @@ class Walker {
                 mark_truncated();
             }
         }
+        return !children->empty();
     }
 
     Visit add(Handle object, std::int32_t child, Handle window, const ElementPath& path, int parent,
@@ -240,6 +276,11 @@ class Walker {
         UiElement element = read_element(object, child, window, window_object);
         element.path = path;
         element.parent = parent;
+        return include(std::move(element));
+    }
+
+    Visit include(UiElement element) {
+        const int parent = element.parent;
         if ((element.state & kStateInvisible) != 0) {
             return Visit{parent, true};
         }
@@ -250,7 +291,7 @@ class Walker {
             return Visit{parent, true};
         }
         if (limits_.interactive_only && !is_interactive_role(element.role)) {
-            return Visit{parent, false};
+            return Visit{parent, false, element.rect};
         }
         const std::lock_guard guard(lock_);
         if (out_.elements.size() >= limits_.max_elements) {
@@ -259,7 +300,7 @@ class Walker {
         }
         element.id = static_cast<int>(out_.elements.size()) + 1;
         out_.elements.push_back(std::move(element));
-        return Visit{out_.elements.back().id, false};
+        return Visit{out_.elements.back().id, false, out_.elements.back().rect};
     }
 
   public:
@@ -382,7 +423,7 @@ std::string format_element_path(const ElementPath& path) {
         if (!out.empty()) {
             out += '.';
         }
-        out += step.window ? 'w' : 'a';
+        out += step.item ? 'i' : step.window ? 'w' : 'a';
         out += std::to_string(step.index);
     }
     return out;
@@ -393,7 +434,8 @@ std::optional<ElementPath> parse_element_path(std::string_view text) {
     while (!text.empty()) {
         const std::size_t dot = text.find('.');
         const std::string_view part = text.substr(0, dot);
-        if (part.size() < 2 || part.size() > 10 || (part[0] != 'w' && part[0] != 'a')) {
+        if (part.size() < 2 || part.size() > 10 ||
+            (part[0] != 'w' && part[0] != 'a' && part[0] != 'i')) {
             return std::nullopt;
         }
         std::uint64_t index = 0;
@@ -406,7 +448,7 @@ std::optional<ElementPath> parse_element_path(std::string_view text) {
         if (index > 0xFFFFFFFFu) {
             return std::nullopt;
         }
-        path.push_back(PathStep{part[0] == 'w', static_cast<std::uint32_t>(index)});
+        path.push_back(PathStep{part[0] == 'w', static_cast<std::uint32_t>(index), part[0] == 'i'});
         if (dot == std::string_view::npos) {
             break;
         }
@@ -467,6 +509,16 @@ std::optional<std::string> role_from_window_class(std::string_view class_name,
         return "edit";
     }
     return std::nullopt;
+}
+
+UiElement element_from_list_item(const ListBoxItem& item, Handle window) {
+    UiElement element;
+    element.role = "list_item";
+    element.name = cut_element_text(item.text);
+    element.state = item.selected ? kStateSelected : 0;
+    element.rect = item.rect;
+    element.window = window;
+    return element;
 }
 
 bool is_interactive_role(std::string_view role) {
@@ -559,10 +611,22 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
             Handle object = held.back().get();
             std::int32_t child = kChildIdSelf;
             bool window_object = true;
+            std::optional<UiElement> list_item;
             for (const PathStep& step : path) {
-                if (child != kChildIdSelf) {
+                if (child != kChildIdSelf || list_item) {
                     object = 0;  // a simple element has no children
+                    list_item.reset();
                     break;
+                }
+                if (step.item) {
+                    const auto item = os.list_box_item(current_window, static_cast<int>(step.index),
+                                                       kHungWindowTimeoutMs);
+                    if (!item) {
+                        object = 0;
+                        break;
+                    }
+                    list_item = element_from_list_item(*item, current_window);
+                    continue;
                 }
                 if (step.window) {
                     Handle next = os.get_window(current_window, kGwChild);
@@ -601,6 +665,12 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
                     object = held.back().get();
                 }
                 window_object = false;
+            }
+            if (list_item) {
+                FoundElement found{0, kChildIdSelf, *list_item};
+                found.element.path = path;
+                act(found);
+                return;
             }
             if (object == 0 && !(window_object && path.empty())) {
                 const std::lock_guard guard(walk.lock);

@@ -40,16 +40,17 @@ inline constexpr std::uint32_t kStateReadOnly = 0x40;
 inline constexpr std::uint32_t kStateInvisible = 0x8000;
 inline constexpr std::uint32_t kStateOffscreen = 0x10000;
 
-// One step from an element to a child: the index-th child window (GetWindow order)
-// or the index-th entry of AccessibleChildren.
+// One step from an element to a child: the index-th child window (GetWindow order),
+// the index-th entry of AccessibleChildren, or (`item`) the index-th entry of a list box.
 struct PathStep {
     bool window = false;
     std::uint32_t index = 0;
+    bool item = false;
     friend bool operator==(const PathStep&, const PathStep&) = default;
 };
 using ElementPath = std::vector<PathStep>;
 
-// "w0.a3" <-> {window 0, accessible child 3}; the window itself is "".
+// "w0.a3.i7" <-> {window 0, accessible child 3, list-box item 7}; the window itself is "".
 std::string format_element_path(const ElementPath& path);
 std::optional<ElementPath> parse_element_path(std::string_view text);
 
@@ -73,6 +74,9 @@ struct UiElement {
     Rect rect;
     Handle window = 0;  // the window (top-level or child) it belongs to
 };
+
+// A list-box entry as an element: role "list_item", "selected" when it is.
+UiElement element_from_list_item(const ListBoxItem& item, Handle window);
 
 struct WalkLimits {
     std::size_t max_elements = kDefaultMaxElements;

@@ -245,3 +245,62 @@ bool Win32Platform::put_acc_value(Handle object, std::int32_t child, const std::
 }
 
 }  // namespace cua_actions::windows
+
+namespace cua_actions::windows {
+namespace {
+
+std::optional<LRESULT> send_bounded(Handle window, UINT message, WPARAM wparam, LPARAM lparam,
+                                    std::uint32_t timeout_ms) {
+    DWORD_PTR result = 0;
+    if (::SendMessageTimeoutW(to_window(window), message, wparam, lparam, SMTO_ABORTIFHUNG,
+                              timeout_ms, &result) == 0) {
+        return std::nullopt;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+}  // namespace
+
+std::optional<int> Win32Platform::list_box_count(Handle window, std::uint32_t timeout_ms) {
+    const auto count = send_bounded(window, LB_GETCOUNT, 0, 0, timeout_ms);
+    if (!count || *count < 0) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*count);
+}
+
+std::optional<int> Win32Platform::list_box_top_index(Handle window, std::uint32_t timeout_ms) {
+    const auto top = send_bounded(window, LB_GETTOPINDEX, 0, 0, timeout_ms);
+    if (!top || *top < 0) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*top);
+}
+
+std::optional<ListBoxItem> Win32Platform::list_box_item(Handle window, int index,
+                                                        std::uint32_t timeout_ms) {
+    // The system copies these messages' buffers across processes (they are below WM_USER).
+    const auto length =
+        send_bounded(window, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0, timeout_ms);
+    if (!length || *length < 0 || *length > 65536) {
+        return std::nullopt;
+    }
+    std::u16string text(static_cast<std::size_t>(*length) + 1, u'\0');
+    const auto copied = send_bounded(window, LB_GETTEXT, static_cast<WPARAM>(index),
+                                     reinterpret_cast<LPARAM>(text.data()), timeout_ms);
+    RECT rect{};
+    const auto placed = send_bounded(window, LB_GETITEMRECT, static_cast<WPARAM>(index),
+                                     reinterpret_cast<LPARAM>(&rect), timeout_ms);
+    if (!copied || *copied < 0 || !placed || *placed == LB_ERR) {
+        return std::nullopt;
+    }
+    text.resize(std::min<std::size_t>(static_cast<std::size_t>(*copied), text.size() - 1));
+    ::MapWindowPoints(to_window(window), nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    const auto selected =
+        send_bounded(window, LB_GETSEL, static_cast<WPARAM>(index), 0, timeout_ms);
+    return ListBoxItem{text::utf16_to_utf8(text),
+                       Rect{rect.left, rect.top, rect.right, rect.bottom},
+                       selected && *selected > 0};
+}
+
+}  // namespace cua_actions::windows

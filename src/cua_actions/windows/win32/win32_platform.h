@@ -144,6 +144,10 @@ class Win32Platform : public Platform {
     std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) override;
     std::optional<Rect> acc_location(Handle object, std::int32_t child) override;
     bool put_acc_value(Handle object, std::int32_t child, const std::string& value) override;
+    std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<ListBoxItem> list_box_item(Handle window, int index,
+                                             std::uint32_t timeout_ms) override;
 };
 
 // The process-wide instance the executable installs.
