@@ -1,7 +1,6 @@
 #include "mcp/image_positions.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 #include "text/json_output.h"
@@ -9,10 +8,6 @@
 
 namespace mcp {
 namespace {
-
-constexpr std::array<CoordinateKey, 1> kPointKeys{{{"coordinate", "position"}}};
-constexpr std::array<CoordinateKey, 2> kDragKeys{
-    {{"coordinate1", "position1"}, {"coordinate2", "position2"}}};
 
 std::optional<std::int64_t> positive_integer(const Json& data, const char* key) {
     const auto found = data.find(key);
@@ -40,33 +35,27 @@ std::string screen_name(const ScreenKey& key) {
     return key ? "display_id " + *key : "no display_id";
 }
 
-struct Converted {
-    Json position;
-    std::string error;
-};
-
-Converted convert(std::string_view name, const Json& coordinate, const ImageGeometry& image) {
+zelto::Result<Json> convert(std::string_view name, const Json& coordinate, const ImageGeometry& image) {
     const bool pair = coordinate.is_array() && coordinate.size() == 2;
     const std::int64_t x = pair ? pixel_value(coordinate[0]) : kNotAPixel;
     const std::int64_t y = pair ? pixel_value(coordinate[1]) : kNotAPixel;
     if (x == kNotAPixel || y == kNotAPixel) {
-        return {nullptr, std::string(name) +
-                             " must be [x, y]: two whole numbers, 0 or more, in pixels of the "
-                             "most recent screenshot image"};
+        return zelto::fail(std::string(name) +
+                           " must be [x, y]: two whole numbers, 0 or more, in pixels of the "
+                             "most recent screenshot image");
     }
     if (x >= image.width || y >= image.height) {
-        return {nullptr, std::string(name) + " " + text::json_dump(coordinate) +
+        return zelto::fail(std::string(name) + " " + text::json_dump(coordinate) +
                              " lies outside the most recent screenshot image, which is " +
                              std::to_string(image.width) + "x" + std::to_string(image.height) +
                              " pixels (x from 0 to " + std::to_string(image.width - 1) +
-                             ", y from 0 to " + std::to_string(image.height - 1) + ")"};
+                             ", y from 0 to " + std::to_string(image.height - 1) + ")");
     }
     const auto fraction = [](std::int64_t pixel, std::int64_t size, std::int64_t source) {
         return source_fraction(source_pixel(pixel, size, source), source);
     };
-    return {Json::array({fraction(x, image.width, image.source_width),
-                         fraction(y, image.height, image.source_height)}),
-            {}};
+    return Json::array({fraction(x, image.width, image.source_width),
+                        fraction(y, image.height, image.source_height)});
 }
 
 }  // namespace
@@ -113,52 +102,44 @@ const ImageGeometry* ScreenshotMemory::find(const ScreenKey& key) const {
     return found == seen_.end() ? nullptr : &found->second;
 }
 
-std::span<const CoordinateKey> coordinate_keys(std::string_view tool) {
-    if (tool == "move" || tool == "click" || tool == "right_click" || tool == "scroll") {
-        return kPointKeys;
-    }
-    if (tool == "drag") {
-        return kDragKeys;
-    }
-    return {};
-}
-
-PositionArguments positions_from_coordinates(std::string_view tool, const Json& arguments,
-                                             const ScreenshotMemory& memory) {
-    PositionArguments out{arguments, {}};
-    for (const CoordinateKey& keys : coordinate_keys(tool)) {
+zelto::Result<Json> positions_from_coordinates(std::span<const CoordinateKey> keys_of_tool,
+                                               const Json& arguments,
+                                               const ScreenshotMemory& memory) {
+    Json out = arguments;
+    for (const CoordinateKey& keys : keys_of_tool) {
         const std::string coordinate_name(keys.coordinate);
         const std::string position_name(keys.position);
         const auto coordinate = arguments.find(coordinate_name);
         // Some clients send null for every optional argument they leave out.
         if (coordinate == arguments.end() || coordinate->is_null()) {
-            out.arguments.erase(coordinate_name);
+            out.erase(coordinate_name);
             continue;
         }
         const auto position = arguments.find(position_name);
         if (position != arguments.end() && !position->is_null()) {
-            return {nullptr, "Give either " + position_name + " (fractions of the display) or " +
-                                 coordinate_name + " (pixels of the screenshot image), not both"};
+            return zelto::fail("Give either " + position_name + " (fractions of the display) or " +
+                               coordinate_name + " (pixels of the screenshot image), not both");
         }
         // The executor would scale the converted position by it instead of the display.
         if (arguments.contains("_screen")) {
-            return {nullptr, "_screen applies to " + position_name + " only; " + coordinate_name +
-                                 " is already in pixels of the most recent screenshot image"};
+            return zelto::fail("_screen applies to " + position_name + " only; " + coordinate_name +
+                               " is already in pixels of the most recent screenshot image");
         }
         const ScreenKey key = screen_key(arguments);
         const ImageGeometry* image = memory.find(key);
         if (image == nullptr) {
-            return {nullptr, "No screenshot yet with " + screen_name(key) + ": " + coordinate_name +
-                                 " is in pixels of the most recent screenshot taken with the same "
-                                 "display_id (or none). Take a screenshot first, or give " +
-                                 position_name + " as fractions of the display"};
+            return zelto::fail("No screenshot yet with " + screen_name(key) + ": " +
+                               coordinate_name +
+                               " is in pixels of the most recent screenshot taken with the same "
+                               "display_id (or none). Take a screenshot first, or give " +
+                               position_name + " as fractions of the display");
         }
-        Converted converted = convert(coordinate_name, *coordinate, *image);
-        if (!converted.error.empty()) {
-            return {nullptr, std::move(converted.error)};
+        zelto::Result<Json> converted = convert(coordinate_name, *coordinate, *image);
+        if (!converted) {
+            return converted;
         }
-        out.arguments.erase(coordinate_name);
-        out.arguments[position_name] = std::move(converted.position);
+        out.erase(coordinate_name);
+        out[position_name] = std::move(*converted);
     }
     return out;
 }

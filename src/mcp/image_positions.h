@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace mcp {
 
 using Json = nlohmann::json;
@@ -59,17 +61,16 @@ struct CoordinateKey {
     std::string_view position;
 };
 
-// The pairs a tool accepts; empty for tools without positions.
-[[nodiscard]] std::span<const CoordinateKey> coordinate_keys(std::string_view tool);
+// The pairs of the pointer tools: one point, or a drag's two.
+inline constexpr CoordinateKey kPointKeys[] = {{"coordinate", "position"}};
+inline constexpr CoordinateKey kDragKeys[] = {{"coordinate1", "position1"},
+                                              {"coordinate2", "position2"}};
 
-// The arguments with every coordinate replaced by its position, or a message
-// saying why a coordinate cannot be used.
-struct PositionArguments {
-    Json arguments;
-    std::string error;  // non-empty: answer it as a tool error, run nothing
-};
-[[nodiscard]] PositionArguments positions_from_coordinates(std::string_view tool,
-                                                           const Json& arguments,
-                                                           const ScreenshotMemory& memory);
+// The arguments with every coordinate of `keys` replaced by its position, or a
+// message saying why a coordinate cannot be used (answer it as a tool error
+// and run nothing).
+[[nodiscard]] zelto::Result<Json> positions_from_coordinates(std::span<const CoordinateKey> keys,
+                                                             const Json& arguments,
+                                                             const ScreenshotMemory& memory);
 
 }  // namespace mcp

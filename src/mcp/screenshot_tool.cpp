@@ -1,7 +1,6 @@
 #include "mcp/screenshot_tool.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <string_view>
 
@@ -26,24 +25,6 @@ constexpr std::array<ImageKind, 2> kImageKinds{{
 // The longest values the executor reports: four 32-bit integers.
 constexpr std::string_view kLongestDisplayId = "-2147483648,-2147483648,-2147483648,-2147483648";
 constexpr std::int64_t kLongestSize = 2147483647;
-
-std::optional<std::int64_t> decimal(std::string_view digits) {
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-// A whole JSON number within [low, high]; 800.0 counts.
-std::optional<std::int64_t> whole_number(const Json& value, std::int64_t low, std::int64_t high) {
-    const std::optional<std::uint64_t> number = text::whole_number(value);
-    if (!number || *number < std::uint64_t(low) || *number > std::uint64_t(high)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(*number);
-}
 
 bool known_format(std::string_view format) {
     for (const std::string_view known : kFormats) {
@@ -86,8 +67,8 @@ ScreenshotSettings screenshot_settings_from_env(
             return;
         }
         const std::string value = text::trim(*raw);
-        if (const auto number = decimal(value); number && *number >= low && *number <= high) {
-            target = *number;
+        if (const auto number = text::decimal_number(value, low, high)) {
+            target = static_cast<std::int64_t>(*number);
             return;
         }
         warn(text::concat({"[CUA-mcp] ", name, " must be a whole number from ", std::to_string(low),
@@ -111,26 +92,26 @@ ScreenshotSettings screenshot_settings_from_env(
     return settings;
 }
 
-ScreenshotParams screenshot_params(const Json& arguments, const ScreenshotSettings& settings) {
+zelto::Result<Json> screenshot_params(const Json& arguments, const ScreenshotSettings& settings) {
     Json params = arguments;
     params["max_size"] = settings.max_size;
     params["format"] = settings.format;
     if (const auto size = arguments.find("max_size"); size != arguments.end() && !size->is_null()) {
-        const std::optional<std::int64_t> value = whole_number(*size, 1, kLargestMaxSize);
+        const std::optional<std::uint64_t> value = text::whole_number(*size, 1, kLargestMaxSize);
         if (!value) {
-            return {nullptr, "max_size must be a whole number of pixels from 1 to " +
-                                 std::to_string(kLargestMaxSize)};
+            return zelto::fail("max_size must be a whole number of pixels from 1 to " +
+                               std::to_string(kLargestMaxSize));
         }
-        params["max_size"] = *value;
+        params["max_size"] = static_cast<std::int64_t>(*value);
     }
     if (const auto format = arguments.find("format");
         format != arguments.end() && !format->is_null()) {
         if (!format->is_string() || !known_format(format->get<std::string>())) {
-            return {nullptr, "format must be \"auto\", \"png\" or \"jpeg\""};
+            return zelto::fail("format must be \"auto\", \"png\" or \"jpeg\"");
         }
         params["format"] = *format;
     }
-    return {std::move(params), {}};
+    return params;
 }
 
 std::int64_t image_budget(std::int64_t room) {
@@ -139,13 +120,13 @@ std::int64_t image_budget(std::int64_t room) {
     return room <= 0 ? 0 : room / 4 * 3;
 }
 
-ScreenshotResult screenshot_result(const Json& data, const ScreenKey& key) {
+zelto::Result<ScreenshotImage> screenshot_result(const Json& data, const ScreenKey& key) {
     const std::optional<ImageGeometry> geometry = image_geometry(data);
     const auto image = data.find("image");
     const auto display_id = data.find("display_id");
     if (!geometry || image == data.end() || !image->is_string() || display_id == data.end() ||
         !display_id->is_string()) {
-        return {nullptr, {}, "zelto-cua returned a screenshot without its image or geometry"};
+        return zelto::fail("zelto-cua returned a screenshot without its image or geometry");
     }
     const std::string& url = image->get_ref<const std::string&>();
     for (const ImageKind& kind : kImageKinds) {
@@ -158,10 +139,10 @@ ScreenshotResult screenshot_result(const Json& data, const ScreenKey& key) {
                               Json{{"type", "text"},
                                    {"text", screenshot_text(display_id->get<std::string>(),
                                                             *geometry, kind.name, key)}}})}};
-            return {std::move(result), *geometry, {}};
+            return ScreenshotImage{std::move(result), *geometry};
         }
     }
-    return {nullptr, {}, "zelto-cua returned a screenshot that is neither PNG nor JPEG"};
+    return zelto::fail("zelto-cua returned a screenshot that is neither PNG nor JPEG");
 }
 
 Json screenshot_envelope(const ScreenKey& key) {
@@ -171,7 +152,7 @@ Json screenshot_envelope(const ScreenKey& key) {
                        {"height", kLongestSize},
                        {"sourceWidth", kLongestSize},
                        {"sourceHeight", kLongestSize}};
-    return screenshot_result(longest, key).result;
+    return screenshot_result(longest, key)->result;
 }
 
 }  // namespace mcp

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/result.h"
 #include "mcp/image_positions.h"
 
 namespace mcp {
@@ -39,26 +40,24 @@ struct ScreenshotSettings {
     const std::function<void(const std::string&)>& warn);
 
 // The executor's params for one call: the arguments with "max_size" and
-// "format" settled ("max_bytes" is set per attempt), or why they are unusable.
-struct ScreenshotParams {
-    Json params;
-    std::string error;  // non-empty: a tool error, nothing is run
-};
-[[nodiscard]] ScreenshotParams screenshot_params(const Json& arguments,
-                                                 const ScreenshotSettings& settings);
+// "format" settled ("max_bytes" is set per attempt), or why they are unusable
+// (a tool error; nothing is run).
+[[nodiscard]] zelto::Result<Json> screenshot_params(const Json& arguments,
+                                                    const ScreenshotSettings& settings);
 
 // The most encoded image bytes whose base64 takes at most `room` bytes.
 [[nodiscard]] std::int64_t image_budget(std::int64_t room);
 
 // The tool result for a screenshot's data: an image item whose mimeType is the
 // data URL's, then the text; no structuredContent, which some clients show
-// instead of the content items, dropping the image.
-struct ScreenshotResult {
+// instead of the content items, dropping the image. A failure: the data held
+// no usable image.
+struct ScreenshotImage {
     Json result;
     ImageGeometry geometry;
-    std::string error;  // non-empty: the data held no usable image
 };
-[[nodiscard]] ScreenshotResult screenshot_result(const Json& data, const ScreenKey& key);
+[[nodiscard]] zelto::Result<ScreenshotImage> screenshot_result(const Json& data,
+                                                               const ScreenKey& key);
 
 // The same result for the longest geometry the executor reports, with no image
 // bytes: everything of the response but the base64.

@@ -1,6 +1,7 @@
 #include "mcp/tool_call.h"
 
 #include "mcp/jsonrpc.h"
+#include "mcp/tool_result.h"
 
 namespace mcp {
 namespace {
@@ -29,16 +30,17 @@ void ToolCalls::remember(const ScreenKey& key, const ImageGeometry& geometry) {
 
 ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json& arguments,
                                     const RequestRunner& run) const {
-    if (tool.name == "screenshot") {
+    if (tool.returns_image) {
         return screenshot(id, tool, arguments, run);
     }
     // Converted when the call runs, not when it arrives: a screenshot queued
     // before it decides what its pixels mean.
-    const PositionArguments positions = positions_from_coordinates(tool.name, arguments, memory_);
-    if (!positions.error.empty()) {
-        return tool_error_answer(id, positions.error);
+    const zelto::Result<Json> positions =
+        positions_from_coordinates(tool.coordinates, arguments, memory_);
+    if (!positions) {
+        return tool_error_answer(id, positions.error());
     }
-    const ExecutorRun result = run(executor_request(tool, positions.arguments));
+    const ExecutorRun result = run(executor_request(tool, *positions));
     if (result.outcome == ExecutorRun::Outcome::cancelled) {
         return {};
     }
@@ -47,9 +49,9 @@ ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json
 
 ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const Json& arguments,
                                         const RequestRunner& run) const {
-    ScreenshotParams request = screenshot_params(arguments, settings_);
-    if (!request.error.empty()) {
-        return tool_error_answer(id, request.error);
+    zelto::Result<Json> params = screenshot_params(arguments, settings_);
+    if (!params) {
+        return tool_error_answer(id, params.error());
     }
     const ScreenKey key = screen_key(arguments);
     const std::int64_t limit = settings_.max_response_bytes;
@@ -58,8 +60,8 @@ ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const 
     std::int64_t budget =
         image_budget(limit - wire_bytes(result_message(id, screenshot_envelope(key))));
     for (int attempt = 0; attempt < 2 && budget >= kSmallestImageBudget; ++attempt) {
-        request.params["max_bytes"] = budget;
-        const ExecutorRun result = run(executor_request(tool, request.params));
+        (*params)["max_bytes"] = budget;
+        const ExecutorRun result = run(executor_request(tool, *params));
         if (result.outcome == ExecutorRun::Outcome::cancelled) {
             return {};
         }
@@ -67,14 +69,14 @@ ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const 
         if (!data) {
             return {result_message(id, call_tool_result(tool, result)), std::nullopt};
         }
-        ScreenshotResult shot = screenshot_result(*data, key);
-        if (!shot.error.empty()) {
-            return tool_error_answer(id, shot.error);
+        zelto::Result<ScreenshotImage> shot = screenshot_result(*data, key);
+        if (!shot) {
+            return tool_error_answer(id, shot.error());
         }
-        std::string line = result_message(id, shot.result);
+        std::string line = result_message(id, shot->result);
         const std::int64_t excess = wire_bytes(line) - limit;
         if (excess <= 0) {
-            return {std::move(line), std::pair(key, shot.geometry)};
+            return {std::move(line), std::pair(key, shot->geometry)};
         }
         // Only an executor that overran its budget gets here.
         budget = image_budget(budget / 3 * 4 - excess - kRetryMarginBytes);

@@ -521,4 +521,21 @@ std::optional<std::uint64_t> whole_number(const nlohmann::json& value) {
     return std::nullopt;
 }
 
+std::optional<std::uint64_t> whole_number(const nlohmann::json& value, std::uint64_t low,
+                                          std::uint64_t high) {
+    const std::optional<std::uint64_t> number = whole_number(value);
+    return number && *number >= low && *number <= high ? number : std::nullopt;
+}
+
+std::optional<std::uint64_t> decimal_number(std::string_view digits, std::uint64_t low,
+                                            std::uint64_t high) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc{} || end != digits.data() + digits.size() ||
+        value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 }  // namespace text

@@ -28,4 +28,13 @@ struct JsonReadResult {
 // clients send 800 as 800.0); larger values than 64 bits hold saturate. Else nothing.
 [[nodiscard]] std::optional<std::uint64_t> whole_number(const nlohmann::json& value);
 
+// The same, and only from `low` to `high`.
+[[nodiscard]] std::optional<std::uint64_t> whole_number(const nlohmann::json& value,
+                                                        std::uint64_t low, std::uint64_t high);
+
+// A whole number written in decimal digits only (no sign, no space), from `low`
+// to `high`: how settings in environment variables are read.
+[[nodiscard]] std::optional<std::uint64_t> decimal_number(std::string_view digits,
+                                                          std::uint64_t low, std::uint64_t high);
+
 }  // namespace text

@@ -234,6 +234,19 @@ class AppsTest(unittest.TestCase):
             b'"ok":false}\n')
         self.assertGreaterEqual(elapsed, 3.2)
 
+    def test_a_hung_registry_query_is_ended_at_the_index_limit(self):
+        # A reg.exe that never answers the per-user App Paths query, first on the search path.
+        hung_reg = harness.BUILD / "tests" / "e2e" / "tools" / "reg_hung" / "bin"
+        started = time.monotonic()
+        result, body = self.open_app("notepad", timeout=120,
+                                     env={"WINEPATH": windows_path(hung_reg)})
+        elapsed = time.monotonic() - started
+        self.assertEqual(body["ok"], True, body)
+        self.assertEqual(body["data"]["app_name"], "Notepad")
+        # One index build: its hung query ends at the 30 s limit, Notepad is still found.
+        self.assertGreaterEqual(elapsed, 30)
+        self.assertLess(elapsed, 30 + 25)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -411,6 +411,25 @@ TEST_F(AppIndexSim, EachQueryOutputIsReadAsUtf8OrElseInTheOemCodePage) {
     EXPECT_EQ(index[1].target, "C:\\na\xc3\xafve.exe");
 }
 
+TEST_F(AppIndexSim, AQueryThatNeverEndsIsEndedAtItsLimitAndAddsNothing) {
+    desktop->path_programs["reg.exe"] = "C:\\Windows\\System32\\reg.exe";
+    desktop->path_programs["powershell.exe"] = "C:\\Windows\\System32\\powershell.exe";
+    sim::SimChildScript hung_key;
+    hung_key.exits_after_ms = std::nullopt;
+    hung_key.out = "HKEY_LOCAL_MACHINE\\X\\App Paths\\lost.exe\n    (Default)    REG_SZ    x\n";
+    sim::SimChildScript user_key;
+    user_key.out = "HKEY_CURRENT_USER\\Z\\App Paths\\kept.exe\n    (Default)    REG_SZ    y\n";
+    desktop->child_scripts = {hung_key, {}, user_key, {}};
+
+    const std::uint64_t started_ms = desktop->now_ms();
+    EXPECT_EQ(names_of(win_build_app_index()), (std::vector<std::string>{"kept", "Calculator"}));
+    ASSERT_EQ(desktop->children.size(), 4u);
+    // Ended with its tree at 30 s, and the next query started only then.
+    EXPECT_EQ(desktop->children[0].terminated_ms, started_ms + 30'000);
+    EXPECT_GE(desktop->children[1].started_ms, started_ms + 30'000);
+    EXPECT_LT(desktop->now_ms() - started_ms, 30'100u);
+}
+
 // --- cache ------------------------------------------------------------------------------
 
 TEST_F(AppIndexSim, CacheReusedAt299SecondsAndRebuiltAt300) {

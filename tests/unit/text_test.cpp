@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
@@ -36,6 +37,15 @@ TEST(TextTrim, StripsEachWhiteSpaceCharacterAtEitherEnd) {
         EXPECT_EQ(text::trim("x" + ws + ws), "x");
         EXPECT_EQ(text::trim("x" + ws + "y"), "x" + ws + "y");
         EXPECT_EQ(text::trim(ws), "");
+    }
+}
+
+// The trim's own list of White_Space against ICU's property, code point by code point.
+TEST(TextTrim, WhiteSpaceIsExactlyIcusProperty) {
+    for (std::uint32_t code_point = 0; code_point <= 0x10FFFF; ++code_point) {
+        ASSERT_EQ(text::is_white_space_code_point(code_point),
+                  static_cast<bool>(u_isUWhiteSpace(static_cast<UChar32>(code_point))))
+            << std::hex << code_point;
     }
 }
 

@@ -212,10 +212,6 @@ bool enum_display_proc(Handle monitor, std::vector<DisplayInfo>& displays) {
     return true;
 }
 
-void sort_displays(std::vector<DisplayInfo>& displays) {
-    std::stable_sort(displays.begin(), displays.end(), sorts_before);
-}
-
 std::vector<DisplayInfo> enumerate_displays() {
     std::vector<DisplayInfo> displays;
     for (const EnumeratedDisplay& entry : enumerate_with_monitors()) {

@@ -45,7 +45,6 @@ bool enum_display_proc(Handle monitor, std::vector<DisplayInfo>& displays);
 std::vector<DisplayInfo> enumerate_displays();
 
 // Pure pieces of the selection, exposed for tests.
-void sort_displays(std::vector<DisplayInfo>& displays);
 DisplayInfo default_display(const std::vector<DisplayInfo>& displays);
 std::string format_display_id(const DisplayInfo& display);
 // Parses "X,Y,W,H" with each part trimmed; nothing unless exactly four signed

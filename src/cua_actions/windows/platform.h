@@ -2,7 +2,7 @@
 // The platform cut: every Win32 call the actions make, mirrored closely so the
 // call sequences, values, failure paths and release orders stay in portable
 // code. Never include <windows.h> here; the Win32 implementation lives in
-// win32_platform.cpp and the simulated desktop in tests/support.
+// win32/ and the simulated desktop in tests/support.
 
 #include <chrono>
 #include <compare>
@@ -512,7 +512,8 @@ class Platform {
 // The active platform: the Win32 implementation in the executable, the
 // simulated desktop in tests (installed with set_platform).
 Platform& platform();
-// Installs `replacement` (not owned); nullptr restores the built-in default.
+// Installs `replacement` (not owned). There is no built-in default: after
+// nullptr, platform() aborts until another is installed.
 void set_platform(Platform* replacement);
 
 // Owns a started child's handles; the processes themselves are left alone.

@@ -62,16 +62,16 @@ TEST(ScreenshotSettings, EnvironmentSetsDefaultsAndBadValuesAreReported) {
 
 TEST(ScreenshotParams, ArgumentsOverrideDefaultsAndBadOnesAreRefused) {
     const ScreenshotSettings settings;
-    EXPECT_EQ(screenshot_params(Json::object(), settings).params,
+    EXPECT_EQ(screenshot_params(Json::object(), settings).value(),
               (Json{{"max_size", 1568}, {"format", "auto"}}));
     EXPECT_EQ(screenshot_params(
                   Json::parse(R"({"max_size":800.0,"format":"png","display_id":"x"})"), settings)
-                  .params,
+                  .value(),
               (Json{{"max_size", 800}, {"format", "png"}, {"display_id", "x"}}));
     for (const char* bad : {R"({"max_size":0})", R"({"max_size":8001})", R"({"max_size":1.5})",
                             R"({"max_size":"800"})", R"({"format":"gif"})", R"({"format":5})"}) {
         SCOPED_TRACE(bad);
-        EXPECT_FALSE(screenshot_params(Json::parse(bad), settings).error.empty());
+        EXPECT_FALSE(screenshot_params(Json::parse(bad), settings).ok());
     }
 }
 
@@ -144,13 +144,14 @@ TEST(ScreenshotResult, MimeTypeFollowsTheDataUrl) {
     const Json png = Json::parse(
         R"({"display_id":"0,0,8,8","height":8,"image":"data:image/png;base64,iVBORw0K",)"
         R"("scaleFactor":1,"sourceHeight":8,"sourceWidth":8,"width":8})");
-    const ScreenshotResult shot = screenshot_result(png, std::nullopt);
-    EXPECT_EQ(shot.result["content"][0],
+    const zelto::Result<ScreenshotImage> shot = screenshot_result(png, std::nullopt);
+    ASSERT_TRUE(shot.ok());
+    EXPECT_EQ(shot->result["content"][0],
               (Json{{"type", "image"}, {"data", "iVBORw0K"}, {"mimeType", "image/png"}}));
-    EXPECT_EQ(shot.geometry, (ImageGeometry{8, 8, 8, 8}));
+    EXPECT_EQ(shot->geometry, (ImageGeometry{8, 8, 8, 8}));
     Json gif = png;
     gif["image"] = "data:image/gif;base64,R0lG";
-    EXPECT_FALSE(screenshot_result(gif, std::nullopt).error.empty());
+    EXPECT_FALSE(screenshot_result(gif, std::nullopt).ok());
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "mcp/tool_result.h"
 #include "mcp/tool_table.h"
 
 #include <gtest/gtest.h>
