@@ -38,6 +38,8 @@ class ToolCalls {
   private:
     [[nodiscard]] Answer screenshot(const Json& id, const Tool& tool, const Json& arguments,
                                     const RequestRunner& run) const;
+    // The ui_elements answer: its lines, with the data as structured content when it fits.
+    [[nodiscard]] std::string elements_answer(const Json& id, const Json& data) const;
 
     ScreenshotSettings settings_;
     ScreenshotMemory memory_;

@@ -14,7 +14,8 @@ import { StdioClientTransport } from '@modelcontextprotocol/sdk/client/stdio.js'
 import { BUILD, MCP_EXE, PROBE, PROJECT_VERSION, desktopEnv, readPng, stopDesktopUnlessKept, windowsPath } from './support.mjs';
 
 const TOOLS = ['screenshot', 'move', 'click', 'right_click', 'scroll', 'drag', 'type', 'press',
-  'press_combination', 'open_app', 'run_powershell', 'check_permissions', 'list_displays'];
+  'press_combination', 'open_app', 'run_powershell', 'check_permissions', 'list_displays',
+  'list_windows', 'focus_window', 'ui_elements', 'set_value'];
 const WHITE = [255, 255, 255, 255];
 
 let tmp;
@@ -43,7 +44,7 @@ function xPointer() {
   return [Number(values.X), Number(values.Y)];
 }
 
-test('the client meets zelto-cua and lists the thirteen tools with usable input schemas', async () => {
+test('the client meets zelto-cua and lists the seventeen tools with usable input schemas', async () => {
   assert.equal(client.getServerVersion().name, 'zelto-cua');
   assert.equal(client.getServerVersion().version, PROJECT_VERSION);
   const { tools } = await client.listTools();
@@ -101,6 +102,49 @@ test('a screenshot comes back as an image item showing the probe window, then a 
     }
     assert.equal(text.type, 'text');
     assert.match(text.text, /^display_id 0,0,1920,1080: a 1568x882 PNG image of the 1920x1080-pixel display/);
+  } finally {
+    process.kill(-probe.pid, 'SIGKILL');
+  }
+});
+
+test('ui_elements of the probe\'s controls, then a click by element lands on that control', async () => {
+  const log = path.join(tmp, 'controls.log');
+  const probe = spawn('wine', [PROBE, 'controls', windowsPath(log), '90', '5000'],
+    { env, stdio: 'ignore', detached: true });
+  const messages = () => (existsSync(log) ? readFileSync(log, 'utf8') : '').split('\n')
+    .map((l) => l.trim()).filter(Boolean).map((l) => JSON.parse(l));
+  try {
+    const deadline = Date.now() + 60_000;
+    while (!messages().some((m) => m.msg === 'controls')) {
+      assert.ok(Date.now() < deadline, 'controls window never became ready');
+      await sleep(50);
+    }
+    await client.callTool({ name: 'screenshot', arguments: {} });
+    const windows = await client.callTool({ name: 'list_windows', arguments: {} });
+    const controls = windows.structuredContent.windows.find((w) => w.title === 'Zelto Controls');
+    assert.ok(controls, 'list_windows names the probe');
+    const listed = await client.callTool({ name: 'ui_elements', arguments: { window_id: controls.id } });
+    assert.equal(listed.isError, undefined, JSON.stringify(listed));
+    const text = listed.content[0].text;
+    // [id] role "name" (position) [screenshot coordinate]
+    const line = text.split('\n').find((l) => /^\[\d+\] button "Press me" \([\d.]+, [\d.]+\) \[\d+, \d+\]/.test(l));
+    assert.ok(line, text.slice(0, 600));
+    const id = Number(line.match(/^\[(\d+)\]/)[1]);
+    const clicked = await client.callTool({ name: 'click', arguments: { element: id } });
+    assert.equal(clicked.isError, undefined, JSON.stringify(clicked));
+    while (!messages().some((m) => m.msg === 'bn_clicked')) {
+      assert.ok(Date.now() < deadline, 'the button never got BN_CLICKED');
+      await sleep(50);
+    }
+    // 500 elements (the bound, of 5000 list items) within the response-line limit.
+    const many = await client.callTool({ name: 'ui_elements',
+      arguments: { window_id: controls.id, include_offscreen: true } });
+    assert.equal(many.isError, undefined);
+    assert.equal(many.structuredContent.elements.length, 500);
+    assert.equal(many.structuredContent.truncated, true);
+    assert.ok(JSON.stringify(many).length < 1_000_000);
+    const stale = await client.callTool({ name: 'click', arguments: { element: 4999 } });
+    assert.equal(stale.isError, true);
   } finally {
     process.kill(-probe.pid, 'SIGKILL');
   }
