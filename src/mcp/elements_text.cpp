@@ -55,8 +55,13 @@ std::string elements_text(const Json& data, const ImageGeometry* image) {
     long long origin_x = 0, origin_y = 0;
     display_origin(data, origin_x, origin_y);
     for (const Json& element : elements) {
-        out += "[" + number(element.value("id", Json())) + "] " +
-               element.value("role", std::string()) + " " + quoted(element.value("name", Json()));
+        // Appended piece by piece: one long concatenation trips a false bounds warning of GCC 12.
+        out += '[';
+        out += number(element.value("id", Json()));
+        out += "] ";
+        out += element.value("role", std::string());
+        out += ' ';
+        out += quoted(element.value("name", Json()));
         const std::string value = element.value("value", std::string());
         if (!value.empty()) {
             out += " = " + text::json_dump(Json(value));

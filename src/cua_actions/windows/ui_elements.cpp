@@ -612,17 +612,17 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
             std::int32_t child = kChildIdSelf;
             bool window_object = true;
             std::optional<UiElement> list_item;
+            std::string lost;  // why the path cannot be followed
             for (const PathStep& step : path) {
                 if (child != kChildIdSelf || list_item) {
-                    object = 0;  // a simple element has no children
-                    list_item.reset();
+                    lost = "missing";  // a simple element has no children
                     break;
                 }
                 if (step.item) {
                     const auto item = os.list_box_item(current_window, static_cast<int>(step.index),
                                                        kHungWindowTimeoutMs);
                     if (!item) {
-                        object = 0;
+                        lost = "missing";
                         break;
                     }
                     list_item = element_from_list_item(*item, current_window);
@@ -634,7 +634,7 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
                         next = os.get_window(next, kGwHwndNext);
                     }
                     if (next == 0 || !answers(next)) {
-                        object = 0;
+                        lost = next == 0 ? "missing" : "not responding";
                         break;
                     }
                     current_window = next;
@@ -644,6 +644,7 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
                     continue;
                 }
                 if (object == 0) {
+                    lost = "missing";
                     break;
                 }
                 auto children = os.accessible_children(object);
@@ -654,7 +655,7 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
                     }
                 }
                 if (!children || step.index >= children->size()) {
-                    object = 0;
+                    lost = "missing";
                     break;
                 }
                 const AccessibleChild entry = (*children)[step.index];
@@ -666,15 +667,15 @@ zelto::Status with_element_at_path(Handle window, const ElementPath& path,
                 }
                 window_object = false;
             }
+            if (!lost.empty()) {
+                const std::lock_guard guard(walk.lock);
+                *failure = lost;
+                return;
+            }
             if (list_item) {
                 FoundElement found{0, kChildIdSelf, *list_item};
                 found.element.path = path;
                 act(found);
-                return;
-            }
-            if (object == 0 && !(window_object && path.empty())) {
-                const std::lock_guard guard(walk.lock);
-                *failure = "missing";
                 return;
             }
             FoundElement found{object, child,

@@ -116,7 +116,9 @@ zelto::Result<std::optional<Handle>> read_window_id(const Json& params) {
     if (value == nullptr) {
         return std::optional<Handle>();
     }
-    if (!value->is_number_unsigned() || value->get<std::uint64_t>() == 0) {
+    const bool positive = value->is_number_unsigned() ||
+                          (value->is_number_integer() && value->get<std::int64_t>() > 0);
+    if (!positive || value->get<std::uint64_t>() == 0) {
         return zelto::fail("Invalid window_id: expected a window id from list_windows");
     }
     const auto window = value->get<Handle>();
