@@ -153,7 +153,8 @@ class HungAndLargeTest(unittest.TestCase):
         probe = ControlsProbe(Path(self.tmp.name) / "large.log", items=5000)
         self.addCleanup(probe.close)
         window = window_titled("Zelto Controls")["id"]
-        data = act("ui_elements", window_id=window, include_offscreen=True)["data"]
+        data = act("ui_elements", window_id=window, include_offscreen=True,
+                   time_limit_ms=10000)["data"]
         report("the probe with 5000 list items", data)
         self.assertEqual(len(data["elements"]), 500)
         self.assertTrue(data["truncated"])

@@ -138,7 +138,7 @@ test('ui_elements of the probe\'s controls, then a click by element lands on tha
     }
     // 500 elements (the bound, of 5000 list items) within the response-line limit.
     const many = await client.callTool({ name: 'ui_elements',
-      arguments: { window_id: controls.id, include_offscreen: true } });
+      arguments: { window_id: controls.id, include_offscreen: true, time_limit_ms: 10000 } });
     assert.equal(many.isError, undefined);
     assert.equal(many.structuredContent.elements.length, 500);
     assert.equal(many.structuredContent.truncated, true);
