@@ -124,9 +124,9 @@ TEST(ToolTable, ScreenshotIsAnImageThenATextWithoutStructuredContent) {
     EXPECT_EQ(result["content"][1]["type"], "text");
 }
 
-TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
+TEST(ToolTable, ListsSeventeenToolsWithTheirSchemasAndHints) {
     const Json listed = tools_list_result()["tools"];
-    ASSERT_EQ(listed.size(), 13u);
+    ASSERT_EQ(listed.size(), 17u);
     std::set<std::string> names;
     for (const Json& entry : listed) {
         const std::string name = entry["name"];
@@ -152,7 +152,8 @@ TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
         EXPECT_GT(entry["description"].get<std::string>().size(), 80u);
         const Json& hints = entry["annotations"];
         const bool read_only =
-            name == "screenshot" || name == "check_permissions" || name == "list_displays";
+            name == "screenshot" || name == "check_permissions" || name == "list_displays" ||
+            name == "list_windows" || name == "ui_elements";
         EXPECT_EQ(hints["readOnlyHint"], read_only);
         if (!read_only) {
             EXPECT_EQ(hints["destructiveHint"], name == "run_powershell");
@@ -162,7 +163,8 @@ TEST(ToolTable, ListsThirteenToolsWithTheirSchemasAndHints) {
     EXPECT_EQ(names,
               (std::set<std::string>{"screenshot", "move", "click", "right_click", "scroll", "drag",
                                      "type", "press", "press_combination", "open_app",
-                                     "run_powershell", "check_permissions", "list_displays"}));
+                                     "run_powershell", "check_permissions", "list_displays",
+                                     "list_windows", "focus_window", "ui_elements", "set_value"}));
     EXPECT_EQ(find_tool("run_applescript"), nullptr);
 }
 
