@@ -258,7 +258,6 @@ struct SimFolder {
     bool identity_fails = false;  // opening the folder for its identity fails
 };
 
-
 // --- windows as structure: child controls and accessibility (sim_structure.cpp) ---
 // A simple accessible element of a control (child id 1, 2, ... in order).
 struct SimElement {
@@ -282,7 +281,7 @@ struct SimControl {
     std::optional<std::string> value;   // nothing: get_accValue fails
     std::uint32_t state = 0;
     Rect rect;
-    bool editable = false;  // put_accValue sets value and text
+    bool editable = false;          // put_accValue sets value and text
     bool accessible_fails = false;  // AccessibleObjectFromWindow refuses it
     std::vector<SimElement> elements;
     int value_changes = 0;  // put_accValue calls that changed it
@@ -419,13 +418,12 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // Default values by "HKLM\<subkey>" or "HKCU\<subkey>".
     std::map<std::string, std::string> registry_strings;
 
-
     // --- windows as structure (sim_structure.cpp) ---
     std::vector<SimControl> controls;  // child windows, siblings in Z order
     Handle next_control = 0x30000;
-    std::set<std::uint32_t> hung_threads;       // threads that answer no message
+    std::set<std::uint32_t> hung_threads;                 // threads that answer no message
     std::map<std::uint32_t, std::string> process_images;  // process id -> image path
-    std::map<Handle, SimAccessible> accessible_objects;  // live: a leak stays here
+    std::map<Handle, SimAccessible> accessible_objects;   // live: a leak stays here
     Handle next_accessible = 0x40000;
     // Virtual milliseconds each accessibility call takes.
     std::uint32_t accessible_call_ms = 0;
@@ -596,8 +594,8 @@ class SimDesktop final : public cua_actions::windows::Platform {
     bool put_acc_value(Handle object, std::int32_t child, const std::string& value) override;
     std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) override;
     std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) override;
-    std::optional<cua_actions::windows::ListBoxItem> list_box_item(Handle window, int index,
-                                             std::uint32_t timeout_ms) override;
+    std::optional<cua_actions::windows::ListBoxItem> list_box_item(
+        Handle window, int index, std::uint32_t timeout_ms) override;
 
   private:
     std::recursive_mutex mutex_;

@@ -257,13 +257,13 @@ inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;  // FILE_ATTRIBUT
 enum class RegistryRoot { local_machine, current_user };  // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER
 
 // --- windows as structure: window classes, processes, accessibility: types ------
-inline constexpr std::uint32_t kGwChild = 5;            // GW_CHILD
-inline constexpr int kGwlStyle = -16;                   // GWL_STYLE
-inline constexpr int kSwMinimize = 6;                   // SW_MINIMIZE
-inline constexpr std::uint32_t kWmNull = 0x0000;        // WM_NULL
-inline constexpr std::uint32_t kWmClose = 0x0010;       // WM_CLOSE
-inline constexpr std::int32_t kObjidClient = -4;        // OBJID_CLIENT
-inline constexpr std::int32_t kChildIdSelf = 0;         // CHILDID_SELF
+inline constexpr std::uint32_t kGwChild = 5;              // GW_CHILD
+inline constexpr int kGwlStyle = -16;                     // GWL_STYLE
+inline constexpr int kSwMinimize = 6;                     // SW_MINIMIZE
+inline constexpr std::uint32_t kWmNull = 0x0000;          // WM_NULL
+inline constexpr std::uint32_t kWmClose = 0x0010;         // WM_CLOSE
+inline constexpr std::int32_t kObjidClient = -4;          // OBJID_CLIENT
+inline constexpr std::int32_t kChildIdSelf = 0;           // CHILDID_SELF
 inline constexpr std::uint32_t kWsDisabled = 0x08000000;  // WS_DISABLED
 
 // One entry of AccessibleChildren: a full object (`object` != 0, owned by the
