@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "mcp/elements_text.h"
 #include "mcp/jsonrpc.h"
 #include "mcp/model_arguments.h"
 #include "mcp/tool_result.h"
@@ -88,7 +89,31 @@ ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json
                 Json{{"ok", true}, {"data", with_image_coordinate(*data, memory_)}});
         }
     }
+    if (tool.lists_elements) {
+        if (const std::optional<Json> data = success_data(result)) {
+            return {elements_answer(id, *data), std::nullopt};
+        }
+    }
     return {result_message(id, call_tool_result(tool, result)), std::nullopt};
+}
+
+std::string ToolCalls::elements_answer(const Json& id, const Json& data) const {
+    const std::string text = elements_text(data, screenshot_of_display(data, memory_));
+    Json result{{"content", Json::array({Json{{"type", "text"}, {"text", text}}})},
+                {"structuredContent", data}};
+    std::string line = result_message(id, result);
+    if (wire_bytes(line) > settings_.max_response_bytes) {
+        // The lines say it all; the structured copy goes first.
+        result.erase("structuredContent");
+        line = result_message(id, result);
+    }
+    if (wire_bytes(line) > settings_.max_response_bytes) {
+        return result_message(
+            id, tool_error("The elements do not fit in a response of at most " +
+                           std::to_string(settings_.max_response_bytes) +
+                           " bytes; ask for fewer with max_elements or interactive_only"));
+    }
+    return line;
 }
 
 ToolCalls::Answer ToolCalls::screenshot(const Json& id, const Tool& tool, const Json& arguments,

@@ -39,6 +39,8 @@ class ToolCalls {
     // `zoom`: an image of a region, said to be one that coordinates never refer to.
     [[nodiscard]] Answer screenshot(const Json& id, const Tool& tool, const Json& arguments,
                                     const RequestRunner& run, bool zoom = false) const;
+    // The ui_elements answer: its lines, with the data as structured content when it fits.
+    [[nodiscard]] std::string elements_answer(const Json& id, const Json& data) const;
 
     ScreenshotSettings settings_;
     ScreenshotMemory memory_;

@@ -81,7 +81,8 @@ Json input_schema(const Tool& tool) {
     if (keys.empty()) {
         return schema;
     }
-    schema.erase("$id");  // no longer the action's schema
+    schema.erase("$id");    // no longer the action's schema
+    schema.erase("anyOf");  // "position or element": a coordinate may stand for the position
     Json required = Json::array();
     for (const Json& name : schema.value("required", Json::array())) {
         bool is_position = false;

@@ -22,19 +22,25 @@ constexpr std::string_view kPointHelp =
     "or none), or as position [x, y] in fractions 0 to 1 of the display, thousandths when above "
     "1 ([500, 500] is the centre). display_id chooses the display, the primary one by default.";
 constexpr std::string_view kDisplayHelp = "list_displays lists every display_id.";
+constexpr std::string_view kElementHelp =
+    "Or give element, an element id from the latest ui_elements of the window (window_id, else "
+    "the window listed last): the element is found again and must still have the same role and "
+    "name, else nothing is done; its window is brought forward first.";
 
 // A tool that acts at one point, given as a coordinate or a position.
-constexpr Tool point_tool(std::string_view name, std::string_view title, std::string_view summary) {
+constexpr Tool point_tool(std::string_view name, std::string_view title, std::string_view summary,
+                          bool acts_on_elements = false) {
     return Tool{.name = name,
                 .title = title,
                 .summary = summary,
                 .time_limit = kActionLimit,
                 .coordinates = kPointKeys,
                 .explains_point = true,
-                .names_displays = true};
+                .names_displays = true,
+                .acts_on_elements = acts_on_elements};
 }
 
-constexpr std::array<Tool, 21> kTools{{
+constexpr std::array<Tool, 25> kTools{{
     {.name = "screenshot",
      .title = "Take a screenshot",
      .summary =
@@ -59,10 +65,12 @@ constexpr std::array<Tool, 21> kTools{{
                "for a triple click; modifiers such as [\"shift\"] or [\"ctrl\"] held during "
                "the click. Serves left_click, double_click, triple_click, middle_click (with "
                "modifier text) of Anthropic's computer tool and click and double_click of "
-               "OpenAI's."),
+               "OpenAI's.",
+               true),
     point_tool("right_click", "Right-click",
                "Moves the pointer to a point and clicks the right mouse button, usually opening "
-               "a context menu; modifiers are held during the click. Serves right_click."),
+               "a context menu; modifiers are held during the click. Serves right_click.",
+               true),
     point_tool("scroll", "Scroll",
                "Moves the pointer to a point and turns the mouse wheel by amount notches: "
                "positive scrolls up, negative down (default 5, at most 25). With direction "
@@ -140,9 +148,11 @@ constexpr std::array<Tool, 21> kTools{{
     {.name = "type",
      .title = "Type text",
      .summary = "Types text into the window that has the keyboard focus, as if typed on the "
-                "keyboard; any Unicode text works. Click the target field first; while an input "
-                "method is active the text is pasted through the clipboard instead.",
-     .time_limit = kActionLimit},
+                "keyboard; any Unicode text works. Click the target field first (or give its "
+                "element, which is then clicked); while an input method is active the text is "
+                "pasted through the clipboard instead.",
+     .time_limit = kActionLimit,
+     .acts_on_elements = true},
     {.name = "press",
      .title = "Press a key",
      .summary = "Presses a key or a chord: key \"Return\", \"ctrl+shift+t\", \"Page_Down\", "
@@ -190,6 +200,39 @@ constexpr std::array<Tool, 21> kTools{{
                 "pointer tools or open_app.",
      .read_only = true,
      .time_limit = kActionLimit},
+    // --- windows and their controls as structure ---
+    {.name = "list_windows",
+     .title = "List the windows",
+     .summary = "Lists every visible top-level window, front to back: its id (window_id of the "
+                "other tools), title, class, process id and image name, rectangle in physical "
+                "pixels, display_id, and whether it is minimized, maximized or in the foreground.",
+     .read_only = true,
+     .time_limit = kActionLimit},
+    {.name = "focus_window",
+     .title = "Bring a window forward",
+     .summary = "Restores a window (by window_id from list_windows, or a part of its title), "
+                "raises it and gives it the keyboard focus; move [x, y] and size [width, height] "
+                "in physical pixels and maximize change it first, minimize or close instead act "
+                "on it. Fails when no window matches or it does not come forward.",
+     .time_limit = kActionLimit},
+    {.name = "ui_elements",
+     .title = "List a window's controls",
+     .summary = "Lists the controls of a window (the foreground one, or window_id) through the "
+                "accessibility interface, one line each: [id] role \"name\" = value, its centre "
+                "as a position in thousandths of the display, and in pixels of the latest "
+                "screenshot of that display when there is one, then its states. Pass an id as "
+                "element to click, type or set_value. At most max_elements (default 500) within "
+                "time_limit_ms (default 2000); interactive_only keeps buttons, edits, boxes, "
+                "lists, links, menu items and tabs. A window that does not answer is skipped.",
+     .read_only = true,
+     .time_limit = kActionLimit,
+     .lists_elements = true},
+    {.name = "set_value",
+     .title = "Set a field's text",
+     .summary = "Replaces the text of an editable element (an edit or combo box from the latest "
+                "ui_elements) with value, through the accessibility interface, else by clicking "
+                "it, selecting all and typing.",
+     .time_limit = kActionLimit},
 }};
 
 Json annotations(const Tool& tool) {
@@ -218,6 +261,7 @@ const Tool* find_tool(std::string_view name) {
 std::string tool_description(const Tool& tool) {
     std::string description(tool.summary);
     for (const auto& [wanted, help] : {std::pair{tool.explains_point, kPointHelp},
+                                       std::pair{tool.acts_on_elements, kElementHelp},
                                        std::pair{tool.names_displays, kDisplayHelp}}) {
         if (wanted) {
             description += ' ';

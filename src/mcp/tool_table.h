@@ -30,6 +30,10 @@ struct Tool {
     bool explains_point = false;
     // Names display_ids and says where to find them all.
     bool names_displays = false;
+    // Takes an element id of the latest ui_elements in place of a point.
+    bool acts_on_elements = false;
+    // Answers with the elements of a window as compact lines.
+    bool lists_elements = false;
 };
 
 [[nodiscard]] std::span<const Tool> tools();

@@ -15,7 +15,8 @@ import { BUILD, MCP_EXE, PROBE, PROJECT_VERSION, desktopEnv, readPng, stopDeskto
 
 const TOOLS = ['screenshot', 'move', 'click', 'right_click', 'scroll', 'drag', 'type', 'press',
   'press_combination', 'open_app', 'run_powershell', 'check_permissions', 'list_displays',
-  'mouse_down', 'mouse_up', 'key_down', 'key_up', 'hold_key', 'cursor_position', 'zoom', 'wait'];
+  'mouse_down', 'mouse_up', 'key_down', 'key_up', 'hold_key', 'cursor_position', 'zoom', 'wait',
+  'list_windows', 'focus_window', 'ui_elements', 'set_value'];
 const WHITE = [255, 255, 255, 255];
 
 let tmp;
@@ -102,6 +103,49 @@ test('a screenshot comes back as an image item showing the probe window, then a 
     }
     assert.equal(text.type, 'text');
     assert.match(text.text, /^display_id 0,0,1920,1080: a 1568x882 PNG image of the 1920x1080-pixel display/);
+  } finally {
+    process.kill(-probe.pid, 'SIGKILL');
+  }
+});
+
+test('ui_elements of the probe\'s controls, then a click by element lands on that control', async () => {
+  const log = path.join(tmp, 'controls.log');
+  const probe = spawn('wine', [PROBE, 'controls', windowsPath(log), '90', '5000'],
+    { env, stdio: 'ignore', detached: true });
+  const messages = () => (existsSync(log) ? readFileSync(log, 'utf8') : '').split('\n')
+    .map((l) => l.trim()).filter(Boolean).map((l) => JSON.parse(l));
+  try {
+    const deadline = Date.now() + 60_000;
+    while (!messages().some((m) => m.msg === 'controls')) {
+      assert.ok(Date.now() < deadline, 'controls window never became ready');
+      await sleep(50);
+    }
+    await client.callTool({ name: 'screenshot', arguments: {} });
+    const windows = await client.callTool({ name: 'list_windows', arguments: {} });
+    const controls = windows.structuredContent.windows.find((w) => w.title === 'Zelto Controls');
+    assert.ok(controls, 'list_windows names the probe');
+    const listed = await client.callTool({ name: 'ui_elements', arguments: { window_id: controls.id } });
+    assert.equal(listed.isError, undefined, JSON.stringify(listed));
+    const text = listed.content[0].text;
+    // [id] role "name" (position) [screenshot coordinate]
+    const line = text.split('\n').find((l) => /^\[\d+\] button "Press me" \([\d.]+, [\d.]+\) \[\d+, \d+\]/.test(l));
+    assert.ok(line, text.slice(0, 600));
+    const id = Number(line.match(/^\[(\d+)\]/)[1]);
+    const clicked = await client.callTool({ name: 'click', arguments: { element: id } });
+    assert.equal(clicked.isError, undefined, JSON.stringify(clicked));
+    while (!messages().some((m) => m.msg === 'bn_clicked')) {
+      assert.ok(Date.now() < deadline, 'the button never got BN_CLICKED');
+      await sleep(50);
+    }
+    // 500 elements (the bound, of 5000 list items) within the response-line limit.
+    const many = await client.callTool({ name: 'ui_elements',
+      arguments: { window_id: controls.id, include_offscreen: true, time_limit_ms: 10000 } });
+    assert.equal(many.isError, undefined);
+    assert.equal(many.structuredContent.elements.length, 500);
+    assert.equal(many.structuredContent.truncated, true);
+    assert.ok(JSON.stringify(many).length < 1_000_000);
+    const stale = await client.callTool({ name: 'click', arguments: { element: 4999 } });
+    assert.equal(stale.isError, true);
   } finally {
     process.kill(-probe.pid, 'SIGKILL');
   }

@@ -11,7 +11,8 @@ import { BUILD, ROOT, readJsonLines } from './support.mjs';
 const PROTOCOL = path.join(ROOT, 'docs', 'protocol');
 const ACTIONS = ['screenshot', 'move', 'click', 'right_click', 'scroll', 'drag', 'type', 'press',
   'press_combination', 'open_app', 'run_powershell', 'run_applescript', 'check_permissions',
-  'list_displays', 'mouse_down', 'mouse_up', 'key_down', 'key_up', 'hold_key', 'cursor_position'];
+  'list_displays', 'mouse_down', 'mouse_up', 'key_down', 'key_up', 'hold_key', 'cursor_position',
+  'list_windows', 'focus_window', 'ui_elements', 'set_value'];
 const urn = (name) => `urn:zelto-cua:protocol:${name}`;
 
 function loadSchemas() {

@@ -83,6 +83,9 @@ Handle SimDesktop::get_top_window(Handle parent) {
 
 Handle SimDesktop::get_window(Handle window, std::uint32_t command) {
     auto guard = lock();
+    if (const std::optional<Handle> step = control_window_step(window, command)) {
+        return *step;  // the child-window tree of sim_structure.cpp
+    }
     if (command != cua_actions::windows::kGwHwndNext) {
         return 0;
     }
@@ -101,6 +104,9 @@ Handle SimDesktop::get_window(Handle window, std::uint32_t command) {
 
 bool SimDesktop::is_window_visible(Handle window) {
     auto guard = lock();
+    if (const SimControl* found = control(window)) {
+        return (found->state & 0x8000) == 0;  // STATE_SYSTEM_INVISIBLE
+    }
     const SimAppWindow* found = app_window(window);
     return found != nullptr && found->visible;
 }
@@ -128,6 +134,14 @@ std::int32_t SimDesktop::get_window_long(Handle window, int index) {
 
 WindowThreadProcess SimDesktop::get_window_thread_process_id(Handle window) {
     auto guard = lock();
+    if (const SimControl* found = control(window)) {
+        Handle root = found->parent;
+        while (const SimControl* up = control(root)) {
+            root = up->parent;
+        }
+        const SimAppWindow* top = app_window(root);
+        return WindowThreadProcess{window_thread(window), top != nullptr ? top->process_id : 0};
+    }
     const SimAppWindow* found = app_window(window);
     if (found == nullptr) {
         return {};
@@ -203,6 +217,9 @@ bool SimDesktop::show_app_window(SimAppWindow& window, int command) {
     switch (command) {
         case kSwHide:
             window.visible = false;
+            break;
+        case cua_actions::windows::kSwMinimize:
+            window.minimized = true;
             break;
         case cua_actions::windows::kSwRestore:
             if (window.minimized) {

@@ -204,6 +204,7 @@ struct SimAppWindow {
     std::uint64_t appears_ms = 0;
     bool rect_fails = false;          // GetWindowRect refuses it
     bool maximize_minimizes = false;  // SW_SHOWMAXIMIZED minimizes it instead
+    std::string class_name;           // GetClassNameW
 };
 
 // What the shell does with one file name: accept it with `result` and
@@ -255,6 +256,46 @@ struct SimFolder {
     // unless a test sets it.
     std::optional<cua_actions::windows::FolderIdentity> identity;
     bool identity_fails = false;  // opening the folder for its identity fails
+};
+
+// --- windows as structure: child controls and accessibility (sim_structure.cpp) ---
+// A simple accessible element of a control (child id 1, 2, ... in order).
+struct SimElement {
+    std::uint32_t role = 0;
+    std::string name;
+    std::string value;
+    std::uint32_t state = 0;
+    Rect rect;
+};
+
+// A child window with its accessible client object. Its thread is its
+// top-level window's unless `thread_id` is set.
+struct SimControl {
+    Handle handle = 0;
+    Handle parent = 0;  // a top-level window or another control
+    std::string class_name;
+    std::u16string text;  // WM_GETTEXT
+    std::uint32_t thread_id = 0;
+    std::optional<std::uint32_t> role;  // nothing: get_accRole fails
+    std::optional<std::string> name;    // nothing: get_accName fails
+    std::optional<std::string> value;   // nothing: get_accValue fails
+    std::uint32_t state = 0;
+    Rect rect;
+    bool editable = false;          // put_accValue sets value and text
+    bool accessible_fails = false;  // AccessibleObjectFromWindow refuses it
+    std::vector<SimElement> elements;
+    int value_changes = 0;  // put_accValue calls that changed it
+    // A list box's entries (LB_GETTEXT), each item_height high from the top of `rect`,
+    // scrolled to `top_index`.
+    std::vector<std::string> list_items;
+    int top_index = 0;
+    std::int32_t item_height = 16;
+};
+
+// One live accessible object: the client of `window` (element 0) or, for a
+// full child object, one element of it.
+struct SimAccessible {
+    Handle window = 0;
 };
 
 inline constexpr std::uint32_t kSimVolumeSerial = 0x5A17C0DE;
@@ -385,6 +426,30 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::map<std::uint32_t, Handle> thread_layouts;
     Handle default_layout = 0x04090409;
     std::vector<Handle> layout_queries;  // every layout VkKeyScanExW was asked about
+    // --- windows as structure (sim_structure.cpp) ---
+    std::vector<SimControl> controls;  // child windows, siblings in Z order
+    Handle next_control = 0x30000;
+    std::set<std::uint32_t> hung_threads;                 // threads that answer no message
+    std::map<std::uint32_t, std::string> process_images;  // process id -> image path
+    std::map<Handle, SimAccessible> accessible_objects;   // live: a leak stays here
+    Handle next_accessible = 0x40000;
+    // Virtual milliseconds each accessibility call takes.
+    std::uint32_t accessible_call_ms = 0;
+    // Accessibility calls that reached a hung thread's window (each blocks 10 s).
+    int hung_window_calls = 0;
+    int com_initialized = 0;  // co_initialize calls not yet undone
+    std::vector<std::pair<Handle, std::uint32_t>> posted_messages;
+    // Adds a control as the last child of `parent`; returns its handle.
+    Handle add_control(SimControl control);
+    SimControl* control(Handle handle);
+    // The thread a top-level window or control belongs to, 0 when unknown.
+    std::uint32_t window_thread(Handle window);
+    // GetWindow of GW_CHILD, or GW_HWNDNEXT of a control; nothing for other windows.
+    std::optional<Handle> control_window_step(Handle window, std::uint32_t command);
+    // SendMessageTimeout of WM_NULL to a window of the tree; nothing for other windows.
+    std::optional<std::optional<std::uint64_t>> answer_null_message(Handle window,
+                                                                    std::uint32_t message,
+                                                                    std::uint32_t timeout_ms);
 
     std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
     std::uint64_t now_ms() const { return now_ns / 1'000'000; }
@@ -517,6 +582,32 @@ class SimDesktop final : public cua_actions::windows::Platform {
     std::int16_t vk_key_scan_ex(char16_t character, Handle layout) override;
     // ShowWindow on an application window (show_window routes here).
     bool show_app_window(SimAppWindow& window, int command);
+
+    // --- windows as structure (sim_structure.cpp) ---
+    std::string get_class_name(Handle window) override;
+    bool is_window(Handle window) override;
+    std::optional<std::string> get_process_image_name(std::uint32_t process_id) override;
+    std::optional<std::u16string> get_control_text(Handle window, int buffer_units,
+                                                   std::uint32_t timeout_ms) override;
+    bool post_message(Handle window, std::uint32_t message, std::uint64_t wparam,
+                      std::int64_t lparam) override;
+    bool co_initialize() override;
+    void co_uninitialize() override;
+    Handle accessible_object_from_window(Handle window, std::int32_t object_id) override;
+    void release_accessible(Handle object) override;
+    std::optional<std::vector<cua_actions::windows::AccessibleChild>> accessible_children(
+        Handle object) override;
+    Handle window_from_accessible_object(Handle object) override;
+    std::optional<std::string> get_acc_name(Handle object, std::int32_t child) override;
+    std::optional<std::string> get_acc_value(Handle object, std::int32_t child) override;
+    std::optional<std::uint32_t> get_acc_role(Handle object, std::int32_t child) override;
+    std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) override;
+    std::optional<Rect> acc_location(Handle object, std::int32_t child) override;
+    bool put_acc_value(Handle object, std::int32_t child, const std::string& value) override;
+    std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<cua_actions::windows::ListBoxItem> list_box_item(
+        Handle window, int index, std::uint32_t timeout_ms) override;
 
   private:
     std::recursive_mutex mutex_;

@@ -64,6 +64,9 @@ std::optional<std::uint64_t> SimDesktop::send_message_timeout(Handle window, std
                                                               std::uint32_t /*flags*/,
                                                               std::uint32_t timeout_ms) {
     auto guard = lock();
+    if (const auto answer = answer_null_message(window, message, timeout_ms)) {
+        return *answer;  // the window tree of sim_structure.cpp
+    }
     if ((window & kDefaultImeBit) == 0) {
         return std::nullopt;
     }

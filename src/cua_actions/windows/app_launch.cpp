@@ -121,6 +121,29 @@ bool win_shell_execute(const std::string& file, const std::optional<std::string>
            kShellExecuteAccepted;
 }
 
+bool win_bring_to_foreground(Handle window) {
+    Platform& os = platform();
+    const std::uint32_t target_thread = os.get_window_thread_process_id(window).thread_id;
+    std::uint32_t foreground = foreground_thread();
+    const std::uint32_t self = os.get_current_thread_id();
+
+    tap_alt();
+
+    bool focused = false;
+    for (int attempt = 0; attempt < kFocusAttempts && !focused; ++attempt) {
+        focused = try_focus(window, self, target_thread, foreground);
+    }
+    if (!focused) {
+        {
+            const ScopedThreadAttach to_foreground(self, foreground);
+            os.set_foreground_window(window);
+        }
+        os.sleep_ms(kFocusSettleMs);
+        focused = os.get_foreground_window() == window;
+    }
+    return focused;
+}
+
 ActionResult win_open_app_success(Handle window, const std::string& requested,
                                   const std::string& target_title, const Json& params) {
     Platform& os = platform();
@@ -149,24 +172,7 @@ ActionResult win_open_app_success(Handle window, const std::string& requested,
     }
     os.show_window(window, kSwShow);
 
-    const std::uint32_t target_thread = os.get_window_thread_process_id(window).thread_id;
-    std::uint32_t foreground = foreground_thread();
-    const std::uint32_t self = os.get_current_thread_id();
-
-    tap_alt();
-
-    bool focused = false;
-    for (int attempt = 0; attempt < kFocusAttempts && !focused; ++attempt) {
-        focused = try_focus(window, self, target_thread, foreground);
-    }
-    if (!focused) {
-        {
-            const ScopedThreadAttach to_foreground(self, foreground);
-            os.set_foreground_window(window);
-        }
-        os.sleep_ms(kFocusSettleMs);
-        focused = os.get_foreground_window() == window;
-    }
+    const bool focused = win_bring_to_foreground(window);
 
     const std::uint32_t pid = os.get_window_thread_process_id(window).process_id;
     const std::string window_title = win_window_title(window);

@@ -61,6 +61,11 @@ std::optional<std::string> win_launchable_file(const std::string& file);
 // ShellExecuteW "open" with SW_SHOWNORMAL; true when the shell accepted it.
 bool win_shell_execute(const std::string& file, const std::optional<std::string>& parameters);
 
+// The focus sequence: an Alt tap, then attempts that attach to the foreground and target
+// threads, raise the window (SetForegroundWindow alone does not raise another process's
+// window everywhere) and hand it the foreground. True once it is the foreground window.
+bool win_bring_to_foreground(Handle window);
+
 // Restore, place, maximize, focus, and report what the desktop shows afterwards.
 ActionResult win_open_app_success(Handle window, const std::string& requested,
                                   const std::string& target_title, const Json& params);

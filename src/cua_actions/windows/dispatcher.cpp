@@ -11,6 +11,9 @@
 #include "cua_actions/windows/screenshot_capture.h"
 #include "cua_actions/windows/screenshot_click.h"
 #include "cua_actions/windows/typing_pointer.h"
+#include "cua_actions/windows/ui_element_actions.h"
+#include "cua_actions/windows/ui_elements.h"
+#include "cua_actions/windows/windows_list.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -46,8 +49,21 @@ constexpr std::array<ActionEntry, 20> kActions{{
     {"cursor_position", handle_cursor_position},
 }};
 
+// --- windows and their controls as structure ---
+constexpr std::array<ActionEntry, 4> kStructureActions{{
+    {"list_windows", handle_list_windows},
+    {"focus_window", handle_focus_window},
+    {"ui_elements", handle_ui_elements},
+    {"set_value", handle_set_value},
+}};
+
 ActionResult run_action(const std::string& action, const Json& params) {
     for (const ActionEntry& entry : kActions) {
+        if (entry.name == action) {
+            return entry.handler(params);
+        }
+    }
+    for (const ActionEntry& entry : kStructureActions) {
         if (entry.name == action) {
             return entry.handler(params);
         }

@@ -268,6 +268,30 @@ inline constexpr std::int32_t kXButton2 = 2;                    // XBUTTON2 (for
 inline constexpr std::uint8_t kKeyScanShift = 1;
 inline constexpr std::uint8_t kKeyScanControl = 2;
 inline constexpr std::uint8_t kKeyScanAlt = 4;
+// --- windows as structure: window classes, processes, accessibility: types ------
+inline constexpr std::uint32_t kGwChild = 5;              // GW_CHILD
+inline constexpr int kGwlStyle = -16;                     // GWL_STYLE
+inline constexpr int kSwMinimize = 6;                     // SW_MINIMIZE
+inline constexpr std::uint32_t kWmNull = 0x0000;          // WM_NULL
+inline constexpr std::uint32_t kWmClose = 0x0010;         // WM_CLOSE
+inline constexpr std::int32_t kObjidClient = -4;          // OBJID_CLIENT
+inline constexpr std::int32_t kChildIdSelf = 0;           // CHILDID_SELF
+inline constexpr std::uint32_t kWsDisabled = 0x08000000;  // WS_DISABLED
+
+// One entry of AccessibleChildren: a full object (`object` != 0, owned by the
+// caller: release_accessible) or a simple element `child_id` of the parent.
+struct AccessibleChild {
+    Handle object = 0;
+    std::int32_t child_id = 0;
+};
+
+// One entry of a list box, read with LB_GETTEXT, LB_GETITEMRECT (put on screen) and
+// LB_GETSEL: oleacc does not expose list-box items everywhere.
+struct ListBoxItem {
+    std::string text;
+    Rect rect;
+    bool selected = false;
+};
 
 class Platform {
   public:
@@ -465,6 +489,41 @@ class Platform {
     // VkKeyScanExW: virtual key in the low byte, shift state in the high byte;
     // -1 when no key of the layout types the character.
     virtual std::int16_t vk_key_scan_ex(char16_t character, Handle layout) = 0;
+    // --- windows as structure: window classes, processes, accessibility ---------------
+    virtual std::string get_class_name(Handle window) = 0;  // GetClassNameW; empty on failure
+    virtual bool is_window(Handle window) = 0;              // IsWindow
+    // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION) and QueryFullProcessImageNameW.
+    virtual std::optional<std::string> get_process_image_name(std::uint32_t process_id) = 0;
+    // SendMessageTimeoutW(WM_GETTEXT, SMTO_ABORTIFHUNG) into a buffer of `buffer_units`:
+    // another process's control text (GetWindowTextW gives that empty). Nothing when
+    // the window did not answer in time.
+    virtual std::optional<std::u16string> get_control_text(Handle window, int buffer_units,
+                                                           std::uint32_t timeout_ms) = 0;
+    virtual bool post_message(Handle window, std::uint32_t message, std::uint64_t wparam,
+                              std::int64_t lparam) = 0;  // PostMessageW
+    // CoInitializeEx (apartment-threaded) on the calling thread: true when the
+    // caller must call co_uninitialize on the same thread.
+    virtual bool co_initialize() = 0;
+    virtual void co_uninitialize() = 0;
+    // AccessibleObjectFromWindow(IID_IAccessible): an object the caller owns, 0 on failure.
+    virtual Handle accessible_object_from_window(Handle window, std::int32_t object_id) = 0;
+    virtual void release_accessible(Handle object) = 0;  // IAccessible::Release
+    // accChildCount and AccessibleChildren of all of them; nothing on failure.
+    virtual std::optional<std::vector<AccessibleChild>> accessible_children(Handle object) = 0;
+    virtual Handle window_from_accessible_object(Handle object) = 0;  // 0 on failure
+    // The IAccessible properties of the object itself (kChildIdSelf) or a simple child.
+    virtual std::optional<std::string> get_acc_name(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::string> get_acc_value(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::uint32_t> get_acc_role(Handle object, std::int32_t child) = 0;
+    virtual std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) = 0;
+    // accLocation as a rectangle in physical screen pixels.
+    virtual std::optional<Rect> acc_location(Handle object, std::int32_t child) = 0;
+    virtual bool put_acc_value(Handle object, std::int32_t child, const std::string& value) = 0;
+    // LB_GETCOUNT and LB_GETTOPINDEX by SendMessageTimeoutW; nothing when it did not answer.
+    virtual std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) = 0;
+    virtual std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) = 0;
+    virtual std::optional<ListBoxItem> list_box_item(Handle window, int index,
+                                                     std::uint32_t timeout_ms) = 0;
 
     // (Further groups follow the same pattern: one section per Win32 area.)
 };

@@ -253,7 +253,8 @@ ActionResult handle_screenshot(const Json& params) {
                                  (*region)->bottom - (*region)->top};
         ResampleOptions options;
         options.judge_blackout = false;
-        ActionResult result = fitted_result(display, part_view, fit ? **fit : FitRequest{}, options);
+        ActionResult result =
+            fitted_result(display, part_view, fit ? **fit : FitRequest{}, options);
         if (result["ok"] == true) {
             result["data"]["sourceWidth"] = part_view.width;
             result["data"]["sourceHeight"] = part_view.height;

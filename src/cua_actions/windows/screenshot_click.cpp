@@ -8,6 +8,7 @@
 #include "cua_actions/windows/display_input.h"
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/typing_pointer.h"
+#include "cua_actions/windows/ui_element_actions.h"
 
 namespace cua_actions::windows {
 namespace {
@@ -39,9 +40,20 @@ std::int32_t minus_saturating(std::int32_t value, std::int32_t amount) {
 }  // namespace
 
 ActionResult handle_click(const Json& params, bool right_button) {
-    const auto position = read_position(params, "position");
-    if (!position) {
-        return error_result("Missing position");
+    ClickPoint point;
+    if (find_param(params, "element") != nullptr) {
+        // An element of the latest ui_elements, found again and checked first.
+        auto target = element_click_point(params);
+        if (!target) {
+            return error_result(target.error());
+        }
+        point = std::move(*target);
+    } else {
+        const auto position = read_position(params, "position");
+        if (!position) {
+            return error_result("Missing position");
+        }
+        point = to_physical_click_point(*position, params);
     }
     // "right_click" is the right button whatever "button" says.
     const auto button = right_button ? zelto::Result<MouseButton>(MouseButton::right)
@@ -57,7 +69,6 @@ ActionResult handle_click(const Json& params, bool right_button) {
     if (!modifiers) {
         return error_result(modifiers.error());
     }
-    ClickPoint point = to_physical_click_point(*position, params);
     Platform& os = platform();
     os.set_cursor_pos(point.x, point.y);
     // Centres the ring on the point; the click never waits for it.

@@ -8,6 +8,7 @@
 
 #include "cua_actions/windows/platform.h"
 #include "cua_actions/windows/typing_pointer.h"
+#include "cua_actions/windows/ui_element_actions.h"
 #include "text/text.h"
 
 namespace cua_actions::windows {
@@ -168,6 +169,12 @@ ActionResult handle_type(const Json& params) {
     const std::string* text = string_param(params, "text");
     if (text == nullptr) {
         return error_result("Missing text");
+    }
+    if (find_param(params, "element") != nullptr) {
+        // Typing into an element of the latest ui_elements: it is clicked first.
+        if (const zelto::Status focused = focus_element(params); !focused) {
+            return error_result(focused.error());
+        }
     }
     Platform& os = platform();
     os.write_stderr_line("[CUA-type-win] text=" + type_preview(*text));

@@ -12,6 +12,10 @@
 //       row, then the screen pixels of its middle row while it shows (see watch_row)
 //   zelto-probe.exe hold-clipboard <seconds>           keep the clipboard open, as a
 //       clipboard manager may; prints "ready" once it is open (status 1: it was not)
+//   zelto-probe.exe controls <log> [seconds] [items] [hung]  a window of standard controls
+//       (button, edit, check box, list box of <items> entries, static label) in front of a
+//       second window; logs BN_CLICKED, EN_CHANGE and the second window's clicks; with
+//       hung, one more child window whose thread sleeps (see run_controls)
 //   zelto-probe.exe image <log> <bmp> [seconds]        show a 32-bit BMP in a borderless
 //       window at 0,0 of its own size (a busy desktop), recording as "window" does
 //   zelto-probe.exe buttons <log> [x y w h] [seconds]  a window whose class takes double
@@ -278,6 +282,113 @@ int run_window(int argc, wchar_t** argv) {
         return 4;
     }
     SetTimer(window, 1, 500, nullptr);
+    return pump_messages(seconds);
+}
+
+// --- the controls window ---------------------------------------------------------
+constexpr int kButtonId = 101, kEditId = 102, kCheckId = 103, kListId = 104, kLabelId = 105;
+
+LRESULT CALLBACK controls_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_COMMAND) {
+        const int id = LOWORD(wparam);
+        const int code = HIWORD(wparam);
+        char buffer[512];
+        if (id == kButtonId && code == BN_CLICKED) {
+            std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"bn_clicked\",\"id\":%d}", id);
+            log_line(buffer);
+        } else if (id == kEditId && code == EN_CHANGE) {
+            wchar_t text[256] = {};
+            GetWindowTextW(reinterpret_cast<HWND>(lparam), text, 256);
+            std::snprintf(buffer, sizeof(buffer), "{\"msg\":\"en_change\",\"text\":%s}",
+                          json_string(utf8(text)).c_str());
+            log_line(buffer);
+        }
+        return 0;
+    }
+    return probe_proc(window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK behind_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_LBUTTONDOWN) {
+        log_mouse("behind_lbuttondown", window, lparam, 0);
+        return 0;
+    }
+    return probe_proc(window, message, wparam, lparam);
+}
+
+HWND g_controls = nullptr;
+
+// A child window of the controls window owned by a thread that never answers again.
+DWORD WINAPI hung_thread(LPVOID) {
+    CreateWindowExW(0, L"Static", L"Busy panel", WS_CHILD | WS_VISIBLE, 400, 300, 150, 40,
+                    g_controls, nullptr, GetModuleHandleW(nullptr), nullptr);
+    log_line("{\"msg\":\"hung\"}");
+    Sleep(INFINITE);
+    return 0;
+}
+
+HWND child(const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int w, int h,
+           int id) {
+    return CreateWindowExW(0, class_name, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h,
+                           g_controls, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           GetModuleHandleW(nullptr), nullptr);
+}
+
+int run_controls(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        return 2;
+    }
+    g_log = _wfopen(argv[2], L"ab");
+    if (g_log == nullptr) {
+        return 3;
+    }
+    const int seconds = argc >= 4 ? _wtoi(argv[3]) : 60;
+    const int items = argc >= 5 ? _wtoi(argv[4]) : 3;
+    const bool hung = argc >= 6 && std::wstring(argv[5]) == L"hung";
+    const auto white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    // First, so it is behind; it overlaps the controls window's right part.
+    if (open_window(behind_proc, L"ZeltoProbeBehind", L"Zelto Behind", WS_OVERLAPPEDWINDOW,
+                    {500, 150, 600, 400}, white) == nullptr) {
+        return 4;
+    }
+    g_controls = open_window(controls_proc, L"ZeltoProbeControls", L"Zelto Controls",
+                             WS_OVERLAPPEDWINDOW, {100, 100, 640, 480}, white);
+    if (g_controls == nullptr) {
+        return 4;
+    }
+    child(L"Button", L"Press me", BS_PUSHBUTTON, 20, 20, 120, 30, kButtonId);
+    child(L"Edit", L"hello probe", WS_BORDER | ES_AUTOHSCROLL, 160, 20, 200, 26, kEditId);
+    const HWND check = child(L"Button", L"Remember me", BS_AUTOCHECKBOX, 20, 70, 160, 24, kCheckId);
+    SendMessageW(check, BM_SETCHECK, BST_CHECKED, 0);
+    const HWND list =
+        child(L"ListBox", L"", WS_BORDER | WS_VSCROLL | LBS_NOTIFY, 20, 110, 200, 200, kListId);
+    // One redraw for all entries: thousands of them would otherwise take a minute under Wine.
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(list, LB_INITSTORAGE, static_cast<WPARAM>(items), items * 16);
+    for (int i = 0; i < items; ++i) {
+        wchar_t text[32];
+        std::swprintf(text, 32, L"Item %d", i + 1);
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    child(L"Static", L"Name label", 0, 240, 110, 120, 24, kLabelId);
+    if (hung) {
+        CloseHandle(CreateThread(nullptr, 0, hung_thread, nullptr, 0, nullptr));
+    }
+    SetForegroundWindow(g_controls);
+    // Where each control is, for the test to compare with what the walk reports.
+    std::string rects = "{\"msg\":\"rects\"";
+    for (const int id : {kButtonId, kEditId, kCheckId, kListId, kLabelId}) {
+        RECT rect{};
+        GetWindowRect(GetDlgItem(g_controls, id), &rect);
+        char buffer[96];
+        std::snprintf(buffer, sizeof(buffer), ",\"%d\":[%ld,%ld,%ld,%ld]", id, rect.left, rect.top,
+                      rect.right, rect.bottom);
+        rects += buffer;
+    }
+    log_line((rects + "}").c_str());
+    log_window_state(g_controls, "controls");
+    flush_log();
     return pump_messages(seconds);
 }
 
@@ -560,6 +671,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (mode == L"buttons") {
         return run_buttons_window(argc, argv);
+    }
+    if (mode == L"controls") {
+        return run_controls(argc, argv);
     }
     if (mode == L"image") {
         return run_image_window(argc, argv);

@@ -127,7 +127,7 @@ TEST(ToolTable, ScreenshotIsAnImageThenATextWithoutStructuredContent) {
 
 TEST(ToolTable, ListsTheToolsWithTheirSchemasAndHints) {
     const Json listed = tools_list_result()["tools"];
-    ASSERT_EQ(listed.size(), 21u);
+    ASSERT_EQ(listed.size(), 25u);
     std::set<std::string> names;
     for (const Json& entry : listed) {
         const std::string name = entry["name"];
@@ -158,8 +158,9 @@ TEST(ToolTable, ListsTheToolsWithTheirSchemasAndHints) {
         }
         EXPECT_GT(entry["description"].get<std::string>().size(), 80u);
         const Json& hints = entry["annotations"];
-        const bool read_only =
-            name == "screenshot" || name == "check_permissions" || name == "list_displays";
+        const bool read_only = name == "screenshot" || name == "check_permissions" ||
+                               name == "list_displays" || name == "list_windows" ||
+                               name == "ui_elements";
         EXPECT_EQ(hints["readOnlyHint"], read_only);
         if (!read_only) {
             EXPECT_EQ(hints["destructiveHint"], name == "run_powershell");
@@ -186,7 +187,11 @@ TEST(ToolTable, ListsTheToolsWithTheirSchemasAndHints) {
                                             "hold_key",
                                             "cursor_position",
                                             "zoom",
-                                            "wait"}));
+                                            "wait",
+                                            "list_windows",
+                                            "focus_window",
+                                            "ui_elements",
+                                            "set_value"}));
     EXPECT_EQ(find_tool("run_applescript"), nullptr);
 }
 

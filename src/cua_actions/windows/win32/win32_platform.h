@@ -128,6 +128,30 @@ class Win32Platform : public Platform {
     std::uint32_t get_double_click_time() override;
     Handle get_keyboard_layout(std::uint32_t thread_id) override;
     std::int16_t vk_key_scan_ex(char16_t character, Handle layout) override;
+    // --- windows as structure: classes, processes, accessibility (win32_accessibility.cpp) ---
+    std::string get_class_name(Handle window) override;
+    bool is_window(Handle window) override;
+    std::optional<std::string> get_process_image_name(std::uint32_t process_id) override;
+    std::optional<std::u16string> get_control_text(Handle window, int buffer_units,
+                                                   std::uint32_t timeout_ms) override;
+    bool post_message(Handle window, std::uint32_t message, std::uint64_t wparam,
+                      std::int64_t lparam) override;
+    bool co_initialize() override;
+    void co_uninitialize() override;
+    Handle accessible_object_from_window(Handle window, std::int32_t object_id) override;
+    void release_accessible(Handle object) override;
+    std::optional<std::vector<AccessibleChild>> accessible_children(Handle object) override;
+    Handle window_from_accessible_object(Handle object) override;
+    std::optional<std::string> get_acc_name(Handle object, std::int32_t child) override;
+    std::optional<std::string> get_acc_value(Handle object, std::int32_t child) override;
+    std::optional<std::uint32_t> get_acc_role(Handle object, std::int32_t child) override;
+    std::optional<std::uint32_t> get_acc_state(Handle object, std::int32_t child) override;
+    std::optional<Rect> acc_location(Handle object, std::int32_t child) override;
+    bool put_acc_value(Handle object, std::int32_t child, const std::string& value) override;
+    std::optional<int> list_box_count(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<int> list_box_top_index(Handle window, std::uint32_t timeout_ms) override;
+    std::optional<ListBoxItem> list_box_item(Handle window, int index,
+                                             std::uint32_t timeout_ms) override;
 };
 
 // The process-wide instance the executable installs.
