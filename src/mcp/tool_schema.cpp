@@ -55,6 +55,9 @@ Json input_schema(const Tool& tool) {
         return screenshot_schema(schema);
     }
     schema.erase("examples");  // the executor's terms, not the tool's
+    if (!schema.contains("properties")) {
+        return schema;  // takes no arguments (and no coordinates)
+    }
     Json& properties = schema["properties"];
     if (properties.contains("modifiers")) {
         properties["modifiers"]["description"] =
