@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -21,6 +22,9 @@ bool is_white_space_code_point(std::uint32_t code_point);
 // Full Unicode lower-case mapping with the root locale (ICU: link zelto_text_case): "İ" -> "i̇", "ΟΔΟΣ" -> "οδος".
 // Invalid UTF-8 comes back as U+FFFD (maximal subpart rule, as in utf8_to_utf16).
 std::string to_lower(std::string_view s);
+
+// The pieces between separators, empty ones included: "a;;b" -> "a", "", "b"; "" -> "".
+std::vector<std::string_view> split(std::string_view s, char separator);
 
 // Lower-cases A-Z only; every other byte is unchanged.
 std::string ascii_lower(std::string_view s);

@@ -1,4 +1,4 @@
-// Trimming and ASCII case: text rules that need no Unicode library.
+// Trimming, splitting and ASCII case: text rules that need no Unicode library.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -47,6 +47,19 @@ std::string trim(std::string_view s) {
         }
     }
     return std::string(s.substr(begin, end - begin));
+}
+
+std::vector<std::string_view> split(std::string_view s, char separator) {
+    std::vector<std::string_view> pieces;
+    std::size_t begin = 0;
+    while (true) {
+        const std::size_t end = s.find(separator, begin);
+        pieces.push_back(s.substr(begin, end == std::string_view::npos ? end : end - begin));
+        if (end == std::string_view::npos) {
+            return pieces;
+        }
+        begin = end + 1;
+    }
 }
 
 std::string ascii_lower(std::string_view s) {

@@ -49,6 +49,13 @@ TEST(TextTrim, WhiteSpaceIsExactlyIcusProperty) {
     }
 }
 
+TEST(TextSplit, KeepsEmptyPieces) {
+    using Pieces = std::vector<std::string_view>;
+    EXPECT_EQ(text::split("a;;b", ';'), (Pieces{"a", "", "b"}));
+    EXPECT_EQ(text::split("", ';'), (Pieces{""}));
+    EXPECT_EQ(text::split("a\n", '\n'), (Pieces{"a", ""}));
+}
+
 TEST(TextTrim, KeepsEverythingElse) {
     struct Case {
         std::string in, out;

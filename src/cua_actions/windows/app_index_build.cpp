@@ -278,14 +278,7 @@ std::vector<WinAppEntry> win_parse_reg_app_paths(std::string_view output) {
     const std::string decoded = decode_lossy(output);
     std::vector<WinAppEntry> entries;
     std::optional<std::string> current_key;
-    std::size_t start = 0;
-    while (start <= decoded.size()) {
-        std::size_t end = decoded.find('\n', start);
-        if (end == std::string::npos) {
-            end = decoded.size();
-        }
-        std::string_view raw = std::string_view(decoded).substr(start, end - start);
-        start = end + 1;
+    for (std::string_view raw : text::split(decoded, '\n')) {
         if (raw.ends_with('\r')) {
             raw.remove_suffix(1);
         }

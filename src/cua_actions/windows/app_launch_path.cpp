@@ -58,17 +58,11 @@ std::optional<std::string> env(const char* name) {
 std::vector<std::string> program_extensions() {
     const std::string list = env("PATHEXT").value_or(std::string(kDefaultPathExt));
     std::vector<std::string> extensions;
-    std::size_t begin = 0;
-    while (begin <= list.size()) {
-        std::size_t end = list.find(';', begin);
-        if (end == std::string::npos) {
-            end = list.size();
-        }
-        std::string extension = text::trim(std::string_view(list).substr(begin, end - begin));
+    for (const std::string_view piece : text::split(list, ';')) {
+        std::string extension = text::trim(piece);
         if (extension.size() > 1 && extension.front() == '.') {
             extensions.push_back(std::move(extension));
         }
-        begin = end + 1;
     }
     return extensions;
 }
