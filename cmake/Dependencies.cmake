@@ -1,5 +1,5 @@
 # Resolves the third-party libraries into four targets used by the tree:
-# zelto::json, zelto::png, zelto::jpeg, zelto::icu, zelto::httplib (cross build only) and
+# zelto::json, zelto::png, zelto::jpeg, zelto::icu, zelto::httplib (Windows builds only) and
 # GoogleTest's GTest::gtest/gmock.
 find_package(Threads REQUIRED)
 
@@ -50,6 +50,12 @@ else()
   target_link_libraries(zelto_icu INTERFACE ICU::uc)
   if(NOT TARGET ICU::data AND TARGET ICU::dt)
     target_link_libraries(zelto_icu INTERFACE ICU::dt)
+  endif()
+  if(WIN32)
+    # vcpkg's cpp-httplib, for the MCP server's HTTP transport built on Windows.
+    find_package(httplib CONFIG REQUIRED)
+    add_library(zelto_httplib INTERFACE)
+    target_link_libraries(zelto_httplib INTERFACE httplib::httplib)
   endif()
 endif()
 add_library(zelto::json ALIAS zelto_json)
