@@ -150,7 +150,7 @@ TEST(ToolTable, ListsTheToolsWithTheirSchemasAndHints) {
             EXPECT_EQ(schema["properties"]["coordinate2"]["maxItems"], 2);
             EXPECT_EQ(schema["properties"]["path"]["items"]["items"]["type"], "integer");
             EXPECT_FALSE(schema.contains("required")) << "position1 or coordinate1";
-        } else if (schema["properties"].contains("coordinate")) {
+        } else if (schema.contains("properties") && schema["properties"].contains("coordinate")) {
             EXPECT_EQ(schema["properties"]["position"]["type"], "array");
             EXPECT_FALSE(schema.contains("required")) << "position or coordinate";
         } else {
