@@ -214,19 +214,33 @@ ActionResult handle_mouse_button(const Json& params, bool release) {
     return point ? ok_result(std::move(point->mapping)) : ok_result();
 }
 
+namespace {
+
+// The virtual key of each name, in order, or the first name's failure.
+zelto::Result<std::vector<std::uint16_t>> key_codes(const std::vector<std::string>& names) {
+    std::vector<std::uint16_t> vks;
+    for (const std::string& name : names) {
+        const auto vk = single_key(name);
+        if (!vk) {
+            return zelto::fail(vk.error());
+        }
+        vks.push_back(*vk);
+    }
+    return vks;
+}
+
+}  // namespace
+
 ActionResult handle_key_transition(const Json& params, bool release) {
     const auto names = hold_names(params);
     if (!names) {
         return error_result(names.error());
     }
-    std::vector<std::uint16_t> vks;
-    for (const std::string& name : *names) {
-        const auto vk = single_key(name);
-        if (!vk) {
-            return error_result(vk.error());
-        }
-        vks.push_back(*vk);
+    const auto codes = key_codes(*names);
+    if (!codes) {
+        return error_result(codes.error());
     }
+    const std::vector<std::uint16_t>& vks = *codes;
     // Several keys go down in their order and come up in the reverse one.
     if (release) {
         for (auto it = vks.rbegin(); it != vks.rend(); ++it) {
@@ -250,14 +264,11 @@ ActionResult handle_hold_key(const Json& params) {
         duration->get<double>() > kMaxHoldSeconds) {
         return error_result("duration must be a number of seconds from 0 to 10");
     }
-    std::vector<std::uint16_t> vks;
-    for (const std::string& name : *names) {
-        const auto vk = single_key(name);
-        if (!vk) {
-            return error_result(vk.error());
-        }
-        vks.push_back(*vk);
+    const auto codes = key_codes(*names);
+    if (!codes) {
+        return error_result(codes.error());
     }
+    const std::vector<std::uint16_t>& vks = *codes;
     HeldKeys held;
     held.press_all(vks);
     platform().sleep_ms(static_cast<std::uint32_t>(duration->get<double>() * 1000.0 + 0.5));
