@@ -63,9 +63,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Json result = win::handle_press(Json{{"key", name}});
         const std::vector<KeyEvent> events = key_events(*desktop);
         if (result.at("ok") == true) {
-            FUZZ_CHECK(events.size() == 2 && !events[0].up && events[1].up);
-            FUZZ_CHECK(events[0].vk == events[1].vk);
-            FUZZ_CHECK(win::win_key_name_to_vk(win::press_lookup_name(name)) == events[0].vk);
+            // The key, with the keys the layout needs held around it (released in reverse).
+            const auto stroke = win::key_stroke_for(win::press_lookup_name(name));
+            FUZZ_CHECK(stroke.has_value());
+            const std::size_t held = stroke->held.size();
+            FUZZ_CHECK(events.size() == 2 + 2 * held);
+            FUZZ_CHECK(!events[held].up && events[held + 1].up);
+            FUZZ_CHECK(events[held].vk == stroke->vk && events[held + 1].vk == stroke->vk);
+            for (std::size_t i = 0; i < held; ++i) {
+                FUZZ_CHECK(events[i].vk == stroke->held[i] && !events[i].up);
+                FUZZ_CHECK(events[events.size() - 1 - i].vk == stroke->held[i]);
+            }
+            if (const auto named = win::win_key_name_to_vk(win::press_lookup_name(name))) {
+                FUZZ_CHECK(*named == stroke->vk && held == 0);
+            }
             FUZZ_CHECK(desktop->now_ms() == 50);
         } else {
             FUZZ_CHECK(events.empty());
