@@ -19,7 +19,7 @@ const PERMISSIONS = { accessibility: true, screen_recording: true };
 // Windows' own DLLs, present on every supported system; anything else (the
 // MinGW runtime, libpng, ICU, ...) must be linked into the executables.
 const SYSTEM_DLLS = ['advapi32.dll', 'gdi32.dll', 'imm32.dll', 'kernel32.dll', 'msvcrt.dll',
-  'shcore.dll', 'shell32.dll', 'user32.dll', 'ws2_32.dll'];
+  'ole32.dll', 'oleacc.dll', 'oleaut32.dll', 'shcore.dll', 'shell32.dll', 'user32.dll', 'ws2_32.dll'];
 
 let env;
 let windowsDir;
