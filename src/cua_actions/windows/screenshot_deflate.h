@@ -1,6 +1,7 @@
 #pragma once
 // A fast raw deflate (RFC 1951) for the screenshot's filtered rows: greedy
-// matching with one hash probe per position tried, and one dynamic Huffman code
+// matching with one hash probe per position tried (after the same bytes one
+// image row up, when the input is rows), and one dynamic Huffman code
 // per block (a stored block where that is smaller). Built for speed on screen
 // images rather than for the smallest output.
 
@@ -32,7 +33,8 @@ class FastDeflater {
     FastDeflater& operator=(const FastDeflater&) = delete;
 
     // As fast_deflate below.
-    std::size_t compress(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out);
+    std::size_t compress(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out,
+                         std::size_t row_bytes = 0);
 
   private:
     struct Tables;
@@ -41,8 +43,11 @@ class FastDeflater {
 
 // Compresses `input` into `out`, which holds at least
 // fast_deflate_bound(input.size()) bytes. Matches never reach before the start
-// of `input`. Returns the number of bytes written.
-std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out);
+// of `input`. Returns the number of bytes written. `row_bytes`, when not 0, is
+// the length of the image rows the input is made of: the bytes one row up are
+// tried first for each match.
+std::size_t fast_deflate(std::span<const std::uint8_t> input, DeflateEnd end, std::uint8_t* out,
+                         std::size_t row_bytes = 0);
 
 // The zlib stream's Adler-32 checksum continued over `size` more bytes (start
 // with 1).

@@ -168,7 +168,7 @@ void compress_strip(const StripJob& job, Strip& strip, bool last, StripWorkspace
     strip.deflated.reset(new std::uint8_t[fast_deflate_bound(strip.raw_size)]);
     strip.deflated_size = workspace.deflater->compress(
         std::span(rows, strip.raw_size), last ? DeflateEnd::final : DeflateEnd::joinable,
-        strip.deflated.get());
+        strip.deflated.get(), row_bytes);
 }
 
 std::vector<Strip> plan_strips(std::int32_t rows, unsigned threads, std::int32_t strip_rows) {
