@@ -350,6 +350,8 @@ class SimDesktop final : public cua_actions::windows::Platform {
     // on the caller's thread, so their sleeps advance the virtual clock.
     std::vector<std::function<void()>> pending_threads;
     std::size_t threads_started = 0;
+    // For each thread started, how many events had been recorded by then.
+    std::vector<std::size_t> threads_started_after_events;
     void run_pending_threads();
     Handle module_handle = 0x400000;
     std::map<std::string, Handle> registered_classes;  // class name -> instance

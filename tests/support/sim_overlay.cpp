@@ -26,6 +26,7 @@ bool SimDesktop::start_detached_thread(std::function<void()> body) {
         return false;
     }
     ++threads_started;
+    threads_started_after_events.push_back(events.size());
     pending_threads.push_back(std::move(body));
     return true;
 }

@@ -53,31 +53,42 @@ TEST_F(ModelActionsTest, ClicksWithButtonsCountsAndModifiers) {
         Json params;
         Trace trace;
         std::uint64_t total_ms;
+        std::size_t ring_after_events;  // events recorded when the ring's thread starts
     };
     const Case cases[] = {
         {{{"position", {0.5, 0.5}}, {"clicks", 2}},
          {"t=0 @960,540", "t=50 m2/0", "t=100 m4/0", "t=150 m2/0", "t=200 m4/0"},
-         300},
+         300,
+         1},
         {{{"position", {0.5, 0.5}}, {"button", "middle"}},
          {"t=0 @960,540", "t=50 m20/0", "t=100 m40/0"},
-         200},
+         200,
+         1},
         {{{"position", {0.5, 0.5}}, {"button", "back"}},
          {"t=0 @960,540", "t=50 m80/1", "t=100 m100/1"},
-         200},
+         200,
+         1},
         {{{"position", {0.5, 0.5}}, {"button", "forward"}},
          {"t=0 @960,540", "t=50 m80/2", "t=100 m100/2"},
-         200},
-        // Modifiers go down before the button and up after the settle, in reverse.
+         200,
+         1},
+        // Modifiers go down before the button and up after the settle, in
+        // reverse; the ring waits until they are up (a window appearing under
+        // the pointer can make the system drop injected keys).
         {{{"position", {0.5, 0.5}}, {"modifiers", {"shift", "ctrl"}}},
          {"t=0 @960,540", "t=50 k10", "t=50 k11", "t=70 m2/0", "t=120 m4/0", "t=220 ^11",
           "t=220 ^10"},
-         220},
+         220,
+         7},
     };
     for (const Case& c : cases) {
         sim::ScopedSimDesktop fresh;
         EXPECT_EQ(dispatch("click", c.params)["ok"], true) << c.params;
         EXPECT_EQ(trace(*fresh), c.trace) << c.params;
         EXPECT_EQ(fresh->now_ms(), c.total_ms) << c.params;
+        EXPECT_EQ(fresh->threads_started_after_events,
+                  std::vector<std::size_t>{c.ring_after_events})
+            << c.params;
     }
     // A short double-click time shortens the presses so three still count.
     sim::ScopedSimDesktop fresh;

@@ -71,9 +71,17 @@ ActionResult handle_click(const Json& params, bool right_button) {
     }
     Platform& os = platform();
     os.set_cursor_pos(point.x, point.y);
-    // Centres the ring on the point; the click never waits for it.
-    show_click_indicator(minus_saturating(point.x, kClickIndicatorHalf),
-                         minus_saturating(point.y, kClickIndicatorHalf));
+    // Centres the ring on the point; the click never waits for it. A window
+    // appearing under the pointer lets some systems re-read the keys from the
+    // hardware (Wine from its X server), which would drop injected modifiers:
+    // with modifiers the ring comes once they are let go.
+    const auto show_ring = [&point] {
+        show_click_indicator(minus_saturating(point.x, kClickIndicatorHalf),
+                             minus_saturating(point.y, kClickIndicatorHalf));
+    };
+    if (modifiers->empty()) {
+        show_ring();
+    }
     // A double or triple click counts only when every press follows the one
     // before within the double-click time; the cursor stays on the point, so
     // the double-click rectangle holds too.
@@ -103,6 +111,9 @@ ActionResult handle_click(const Json& params, bool right_button) {
     // takes the button messages from its queue, not when they were sent.
     os.sleep_ms(kClickAfterMs);
     held.release();
+    if (!modifiers->empty()) {
+        show_ring();
+    }
     return ok_result(std::move(point.mapping));
 }
 
