@@ -76,7 +76,7 @@ std::optional<HeldInputs::Clock::time_point> HeldInputs::deadline() const {
     for (const Held& held : held_) {
         oldest = std::min(oldest, held.since);
     }
-    return oldest + kLongestHold;
+    return oldest + longest_hold_;
 }
 
 }  // namespace mcp

@@ -22,6 +22,9 @@ class HeldInputs {
   public:
     using Clock = std::chrono::steady_clock;
 
+    explicit HeldInputs(Clock::duration longest_hold = kLongestHold)
+        : longest_hold_(longest_hold) {}
+
     // After an executor request succeeded: "mouse_down" and "key_down" add what
     // they put down, "mouse_up" and "key_up" forget what they let up; every
     // other action is ignored.
@@ -31,7 +34,7 @@ class HeldInputs {
     // first; nothing is held afterwards.
     [[nodiscard]] std::vector<std::string> release_requests();
 
-    // When the oldest hold reaches kLongestHold; none when nothing is held.
+    // When the oldest hold reaches the longest hold; none when nothing is held.
     [[nodiscard]] std::optional<Clock::time_point> deadline() const;
     [[nodiscard]] bool empty() const { return held_.empty(); }
 
@@ -42,6 +45,7 @@ class HeldInputs {
         Clock::time_point since;
     };
     void forget(bool button, const std::string& name);
+    Clock::duration longest_hold_;
     std::vector<Held> held_;
 };
 

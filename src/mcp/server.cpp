@@ -36,8 +36,9 @@ std::string_view negotiate_protocol_version(const Json& initialize_params) {
 }
 
 Server::Server(LineSink& out, CallRunner run_call, std::string version,
-               ScreenshotSettings screenshots)
-    : out_(out),
+               ScreenshotSettings screenshots, HeldInputs::Clock::duration longest_hold)
+    : held_(longest_hold),
+      out_(out),
       run_call_(std::move(run_call)),
       version_(std::move(version)),
       calls_(std::move(screenshots)) {
@@ -186,12 +187,14 @@ void Server::work() {
             running_id_ = call.id;
             running_cancelled_ = call.cancelled;
         }
-        ToolCalls::Answer answer =
-            calls_.answer(call.id, *call.tool, call.arguments, [&](const std::string& line) {
+        ToolCalls::Answer answer = calls_.answer(
+            call.id, *call.tool, call.arguments,
+            [&](const std::string& line) {
                 ExecutorRun run = run_call_(*call.tool, line, *call.cancelled);
                 note_held_input(held_, line, run);
                 return run;
-            });
+            },
+            [&] { return call.cancelled->load() || closing_.load(); });
         bool answered = false;
         {
             // Decided under the lock a cancellation takes: once it has arrived,

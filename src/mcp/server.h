@@ -42,8 +42,11 @@ inline constexpr std::string_view kProtocolVersions[] = {"2025-11-25", "2025-06-
 
 class Server {
   public:
+    // `longest_hold`: how long a button or key put down may stay down before
+    // the server lets it up by itself.
     Server(LineSink& out, CallRunner run_call, std::string version,
-           ScreenshotSettings screenshots = {});
+           ScreenshotSettings screenshots = {},
+           HeldInputs::Clock::duration longest_hold = kLongestHold);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -82,8 +85,8 @@ class Server {
     std::deque<Call> queue_;
     Json running_id_;  // null when no call runs
     std::shared_ptr<std::atomic<bool>> running_cancelled_;
-    bool closing_ = false;
-    std::thread worker_;  // last: started once the members above exist
+    std::atomic<bool> closing_{false};  // also read by a running wait
+    std::thread worker_;                // last: started once the members above exist
 };
 
 }  // namespace mcp

@@ -17,6 +17,8 @@ namespace {
 constexpr std::int64_t kRetryMarginBytes = 1024;
 // A budget below this holds no image worth looking at.
 constexpr std::int64_t kSmallestImageBudget = 4096;
+// How soon a wait notices that it may stop.
+constexpr int kWaitSliceMs = 20;
 
 // On the wire each line ends in a line feed, which counts against the limit too.
 std::int64_t wire_bytes(const std::string& line) {
@@ -36,13 +38,24 @@ void ToolCalls::remember(const ScreenKey& key, const ImageGeometry& geometry) {
 }
 
 ToolCalls::Answer ToolCalls::answer(const Json& id, const Tool& tool, const Json& arguments,
-                                    const RequestRunner& run) const {
+                                    const RequestRunner& run, const StopCheck& stop) const {
     if (tool.name == "wait") {
         const zelto::Result<double> seconds = wait_seconds(arguments);
         if (!seconds) {
             return tool_error_answer(id, seconds.error());
         }
-        std::this_thread::sleep_for(std::chrono::duration<double>(*seconds));
+        // In short slices, so that a cancellation or the client's going ends it.
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(*seconds));
+        while (!(stop && stop())) {
+            const auto left = until - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) {
+                break;
+            }
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                left, std::chrono::milliseconds(kWaitSliceMs)));
+        }
         if (arguments.value("screenshot", false) == true) {
             return screenshot(id, *find_tool("screenshot"), arguments, run);
         }

@@ -16,6 +16,8 @@ namespace mcp {
 
 // Runs one executor request line (ending in a line feed).
 using RequestRunner = std::function<ExecutorRun(const std::string& request_line)>;
+// True once the call need not go on (cancelled, or the server ends).
+using StopCheck = std::function<bool()>;
 
 class ToolCalls {
   public:
@@ -30,8 +32,9 @@ class ToolCalls {
     // Runs the executor as often as the call needs (a screenshot that came out
     // too large is taken once more, smaller). Answers that would not fit
     // within the response limit are never given.
+    // `stop` ends a wait early.
     [[nodiscard]] Answer answer(const Json& id, const Tool& tool, const Json& arguments,
-                                const RequestRunner& run) const;
+                                const RequestRunner& run, const StopCheck& stop = {}) const;
 
     void remember(const ScreenKey& key, const ImageGeometry& geometry);
 

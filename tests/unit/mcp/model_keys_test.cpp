@@ -90,6 +90,9 @@ TEST(HeldInputs, ReleasedLatestFirstAndForgottenOnceLetUp) {
 }  // namespace
 }  // namespace mcp
 
+#include <condition_variable>
+#include <mutex>
+
 #include "mcp/model_arguments.h"
 #include "mcp/server.h"
 
@@ -171,6 +174,33 @@ TEST(ServerHeldInputs, LetUpWhenTheClientGoes) {
                          "{\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
                          "{\"action\":\"mouse_down\",\"params\":{}}\n",
                          "{\"action\":\"mouse_up\",\"params\":{\"button\":\"left\"}}\n",
+                         "{\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
+}
+
+TEST(ServerHeldInputs, LetUpOnceHeldTooLong) {
+    std::vector<std::string> lines;
+    std::mutex mutex;
+    std::condition_variable changed;
+    NullSink sink;
+    Server server(
+        sink,
+        [&](const Tool&, const std::string& line, const std::atomic<bool>&) {
+            std::lock_guard guard(mutex);
+            lines.push_back(line);
+            changed.notify_all();
+            return ExecutorRun{ExecutorRun::Outcome::finished, 0, "{\"ok\":true}\n", {}, {}};
+        },
+        "1", {}, std::chrono::milliseconds(50));
+    server.handle_line(
+        R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"key_down","arguments":{"key":"shift"}}})");
+    {
+        // No call lets it up: the server does, by itself.
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(5), [&] { return lines.size() >= 2; });
+    }
+    server.close();  // nothing is left to let up
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "{\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
                          "{\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
 }
 

@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "text/text.h"
@@ -222,6 +224,22 @@ TEST_F(ServerTest, CancelledCallsAreEndedAndNeverAnswered) {
     const std::vector<Json> lines = sink.wait_for(1);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], ok_call_result(3));
+}
+
+TEST_F(ServerTest, AWaitEndsWhenCancelledAndWhenTheClientGoes) {
+    server.handle_line(call(1, "wait", R"({"seconds":30})"));
+    std::this_thread::sleep_for(50ms);  // the worker has taken it up
+    server.handle_line(
+        R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":1}})");
+    server.handle_line(call(2, "check_permissions"));
+    runner.release();
+    const std::vector<Json> lines = sink.wait_for(1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], ok_call_result(2));
+    // A client that goes in the middle of a wait does not keep the server 30 s.
+    server.handle_line(call(3, "wait", R"({"seconds":30})"));
+    std::future<void> closed = std::async(std::launch::async, [this] { server.close(); });
+    EXPECT_EQ(closed.wait_for(kWait), std::future_status::ready);
 }
 
 TEST_F(ServerTest, ClosingAnswersWhatIsQueued) {
