@@ -103,14 +103,16 @@ struct StripJob {
 };
 
 // The strip's rows as PNG image data: each a filter byte and the Sub-filtered
-// RGBA pixels, reduced first when the factor asks for it.
-void filter_strip_rows(const StripJob& job, const Strip& strip, std::uint8_t* rows,
-                       std::vector<std::uint8_t>& reduced) {
+// RGBA pixels, reduced first when the factor asks for it. Returns their
+// Adler-32, taken from each row while it is still in the nearest cache.
+std::uint32_t filter_strip_rows(const StripJob& job, const Strip& strip, std::uint8_t* rows,
+                                std::vector<std::uint8_t>& reduced) {
     const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
     if (job.factor > 1) {
         reduced.resize(static_cast<std::size_t>(job.size.width) * kBytesPerPixel);
     }
     const std::size_t frame_row_bytes = static_cast<std::size_t>(job.frame.width) * kBytesPerPixel;
+    std::uint32_t adler = 1;
     for (std::int32_t i = 0; i < strip.rows; ++i) {
         const std::int32_t row = strip.first_row + i;
         std::uint8_t* out = rows + row_bytes * i;
@@ -123,7 +125,9 @@ void filter_strip_rows(const StripJob& job, const Strip& strip, std::uint8_t* ro
         }
         out[0] = kFilterSub;
         write_sub_filtered_rgba(source, job.size.width, out + 1);
+        adler = adler32_update(adler, out, row_bytes);
     }
+    return adler;
 }
 
 // Filters and deflates one strip of output rows. The last strip ends the deflate
@@ -150,8 +154,7 @@ void compress_strip(const StripJob& job, Strip& strip, bool last, StripWorkspace
     const std::size_t row_bytes = 1 + static_cast<std::size_t>(job.size.width) * kBytesPerPixel;
     strip.raw_size = row_bytes * static_cast<std::size_t>(strip.rows);
     std::uint8_t* rows = workspace.rows_for(strip.raw_size);
-    filter_strip_rows(job, strip, rows, workspace.reduced);
-    strip.adler = adler32_update(1, rows, strip.raw_size);
+    strip.adler = filter_strip_rows(job, strip, rows, workspace.reduced);
     if (job.deflater != nullptr) {
         const zelto::Result<std::size_t> size =
             job.deflater(rows, strip.raw_size, last, strip.deflated);
