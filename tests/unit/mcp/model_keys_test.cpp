@@ -90,9 +90,6 @@ TEST(HeldInputs, ReleasedLatestFirstAndForgottenOnceLetUp) {
 }  // namespace
 }  // namespace mcp
 
-#include <condition_variable>
-#include <mutex>
-
 #include "mcp/model_arguments.h"
 #include "mcp/server.h"
 
@@ -151,65 +148,29 @@ class NullSink : public LineSink {
     void write_line(const std::string&) override {}
 };
 
-// Records the executor requests a server makes; each one succeeds.
-class RecordedRequests {
-  public:
-    CallRunner runner() {
-        return [this](const Tool&, const std::string& line, const std::atomic<bool>&) {
-            std::lock_guard guard(mutex_);
-            lines_.push_back(line);
-            changed_.notify_all();
-            return ExecutorRun{ExecutorRun::Outcome::finished, 0, "{\"ok\":true}\n", {}, {}};
-        };
-    }
-    std::vector<std::string> wait_for(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(5), [&] { return lines_.size() >= count; });
-        return lines_;
-    }
-    std::vector<std::string> lines() {
-        std::lock_guard guard(mutex_);
-        return lines_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;
-};
-
-constexpr char kKeyDownShift[] =
-    R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"key_down","arguments":{"key":"shift"}}})";
-
 TEST(ServerHeldInputs, LetUpWhenTheClientGoes) {
-    RecordedRequests requests;
+    std::vector<std::string> lines;
+    std::mutex mutex;
     NullSink sink;
     {
-        Server server(sink, requests.runner(), "1");
-        server.handle_line(kKeyDownShift);
+        Server server(
+            sink,
+            [&](const Tool&, const std::string& line, const std::atomic<bool>&) {
+                std::lock_guard guard(mutex);
+                lines.push_back(line);
+                return ExecutorRun{ExecutorRun::Outcome::finished, 0, "{\"ok\":true}\n", {}, {}};
+            },
+            "1");
+        server.handle_line(
+            R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"key_down","arguments":{"key":"shift"}}})");
         server.handle_line(
             R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"mouse_down","arguments":{}}})");
         server.close();
     }
-    EXPECT_EQ(
-        requests.wait_for(4),
-        (std::vector<std::string>{"{\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
-                                  "{\"action\":\"mouse_down\",\"params\":{}}\n",
-                                  "{\"action\":\"mouse_up\",\"params\":{\"button\":\"left\"}}\n",
-                                  "{\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
-}
-
-TEST(ServerHeldInputs, LetUpOnceHeldTooLong) {
-    RecordedRequests requests;
-    NullSink sink;
-    Server server(sink, requests.runner(), "1", {}, std::chrono::milliseconds(50));
-    server.handle_line(kKeyDownShift);
-    // No call lets it up: the server does, by itself.
-    const std::vector<std::string> lines = requests.wait_for(2);
-    server.close();  // nothing is left to let up
-    EXPECT_EQ(requests.lines(), lines);
     EXPECT_EQ(lines, (std::vector<std::string>{
                          "{\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
+                         "{\"action\":\"mouse_down\",\"params\":{}}\n",
+                         "{\"action\":\"mouse_up\",\"params\":{\"button\":\"left\"}}\n",
                          "{\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
 }
 

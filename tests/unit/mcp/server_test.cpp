@@ -242,6 +242,26 @@ TEST_F(ServerTest, AWaitEndsWhenCancelledAndWhenTheClientGoes) {
     EXPECT_EQ(closed.wait_for(kWait), std::future_status::ready);
 }
 
+TEST_F(ServerTest, LetsUpWhatWasHeldTooLong) {
+    Server holding{sink,
+                   [this](const Tool& tool, const std::string& line, const std::atomic<bool>& c) {
+                       return runner.run(tool, line, c);
+                   },
+                   "1.2.3",
+                   {},
+                   50ms};
+    runner.release();
+    runner.release();
+    holding.handle_line(call(1, "key_down", R"({"key":"shift"})"));
+    // No call lets it up: the server does, by itself.
+    const std::vector<std::string> started = runner.wait_started(2);
+    holding.close();  // nothing is left to let up
+    EXPECT_EQ(started, (std::vector<std::string>{
+                           "key_down {\"action\":\"key_down\",\"params\":{\"keys\":[\"shift\"]}}\n",
+                           "key_up {\"action\":\"key_up\",\"params\":{\"key\":\"shift\"}}\n"}));
+    EXPECT_EQ(runner.wait_started(0).size(), 2u);
+}
+
 TEST_F(ServerTest, ClosingAnswersWhatIsQueued) {
     server.handle_line(call(1, "check_permissions"));
     server.handle_line(call(2, "check_permissions"));
