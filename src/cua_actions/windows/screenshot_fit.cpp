@@ -162,18 +162,25 @@ std::size_t sum_rows_sse2(const std::uint8_t* first, std::size_t stride,
 #endif
 
 #ifdef ZELTO_HAVE_AVX2
-// The same sums 32 bytes at a time. Unpacking works within each 16-byte half,
-// so the accumulators hold bytes 0-7 and 16-23 (low) and 8-15 and 24-31
-// (high); the halves are put back in order when stored.
-ZELTO_TARGET_AVX2 inline void add_weighed_row_avx2(const std::uint8_t* row, __m256i w, __m256i& low,
-                                                   __m256i& high) {
-    const __m256i zero = _mm256_setzero_si256();
+// The same sums 32 bytes at a time. The bytes are weighed in place as 16-bit
+// lanes, without unpacking: the low byte of each lane shifted up (blue, red)
+// and the high byte masked (green, the fourth byte), each already value * 256.
+ZELTO_TARGET_AVX2 inline void add_weighed_row_avx2(const std::uint8_t* row, __m256i w,
+                                                   __m256i& low_bytes, __m256i& high_bytes) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
-    low = _mm256_add_epi16(low, _mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, bytes), w));
-    high = _mm256_add_epi16(high, _mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, bytes), w));
+    low_bytes = _mm256_add_epi16(low_bytes, _mm256_mulhi_epu16(_mm256_slli_epi16(bytes, 8), w));
+    high_bytes = _mm256_add_epi16(
+        high_bytes, _mm256_mulhi_epu16(
+                        _mm256_and_si256(bytes, _mm256_set1_epi16(static_cast<short>(0xFF00))), w));
 }
 
-ZELTO_TARGET_AVX2 inline void store_sums_avx2(std::uint16_t* sums, __m256i low, __m256i high) {
+// The two halves interleaved back into byte order, one value per lane.
+// Interleaving works within each 16-byte half, giving bytes 0-7 and 16-23
+// and then 8-15 and 24-31; the halves are put back in order when stored.
+ZELTO_TARGET_AVX2 inline void store_sums_avx2(std::uint16_t* sums, __m256i low_bytes,
+                                              __m256i high_bytes) {
+    const __m256i low = _mm256_unpacklo_epi16(low_bytes, high_bytes);
+    const __m256i high = _mm256_unpackhi_epi16(low_bytes, high_bytes);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums),
                         _mm256_permute2x128_si256(low, high, 0x20));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + 16),
@@ -290,7 +297,8 @@ PairedWeights paired_weights(const AxisTaps& columns) {
     for (std::size_t x = 0; x < width; ++x) {
         std::uint16_t* lane = paired.lanes.data() + x * paired.pairs_per_pixel * 8;
         for (std::uint32_t i = columns.begin[x]; i < columns.begin[x + 1]; ++i, lane += 4) {
-            std::fill_n(lane, 4, columns.weights[i]);
+            // The fourth byte is weighed by zero: it comes out zero without a mask.
+            std::fill_n(lane, 3, columns.weights[i]);
         }
     }
     return paired;
@@ -323,7 +331,6 @@ void sum_columns_vector(const std::uint16_t* sums, const AxisTaps& columns,
     const std::uint16_t* weights = paired.lanes.data() + step * static_cast<std::size_t>(x);
     out += static_cast<std::size_t>(x) * kChannels;
     const __m128i half = _mm_set1_epi16(128);
-    const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
     const auto column = [&](std::int32_t i) {
         return sums + static_cast<std::size_t>(columns.first[i]) * kChannels;
     };
@@ -332,15 +339,13 @@ void sum_columns_vector(const std::uint16_t* sums, const AxisTaps& columns,
             _mm_unpacklo_epi64(column_sum<P>(column(x), weights, pairs),
                                column_sum<P>(column(x + 1), weights + step, pairs));
         const __m128i rounded = _mm_srli_epi16(_mm_add_epi16(both, half), 8);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out),
-                         _mm_and_si128(_mm_packus_epi16(rounded, rounded), colour));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(rounded, rounded));
     }
     if (x < width) {
         const __m128i rounded =
             _mm_srli_epi16(_mm_add_epi16(column_sum<P>(column(x), weights, pairs), half), 8);
         const std::uint32_t pixel =
-            static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(rounded, rounded))) &
-            0x00FFFFFFu;
+            static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(rounded, rounded)));
         std::memcpy(out, &pixel, sizeof(pixel));
     }
 }
@@ -379,54 +384,74 @@ ZELTO_TARGET_AVX2 inline __m256i column_sums_one_pair(const std::uint16_t* first
     return _mm256_add_epi16(products, _mm256_srli_si256(products, 8));
 }
 
-// Two pairs per pixel: each pixel's four neighbours in one vector.
-ZELTO_TARGET_AVX2 inline __m256i column_sums_two_pairs(const std::uint16_t* first_column,
-                                                       const std::uint16_t* second_column,
-                                                       const std::uint16_t* weights) {
-    const __m256i first =
-        _mm256_mulhi_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(first_column)),
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
-    const __m256i second =
-        _mm256_mulhi_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(second_column)),
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 16)));
-    const __m256i sum = _mm256_add_epi16(_mm256_permute2x128_si256(first, second, 0x20),
-                                         _mm256_permute2x128_si256(first, second, 0x31));
-    return _mm256_add_epi16(sum, _mm256_srli_si256(sum, 8));
-}
-
-// Four image pixels at a time for one or two pairs per pixel; returns the
-// first pixel it left to the SSE2 path.
-template <std::uint32_t P>
-ZELTO_TARGET_AVX2 std::int32_t sum_columns_avx2(const std::uint16_t* sums, const AxisTaps& columns,
-                                                const PairedWeights& paired, std::int32_t width,
-                                                std::uint8_t* out) {
-    const std::size_t step = static_cast<std::size_t>(P) * 8;
+// One pair per pixel, four image pixels at a time; returns the first pixel it
+// left to the SSE2 path.
+ZELTO_TARGET_AVX2 std::int32_t sum_columns_one_pair_avx2(const std::uint16_t* sums,
+                                                         const AxisTaps& columns,
+                                                         const PairedWeights& paired,
+                                                         std::int32_t width, std::uint8_t* out) {
     const std::uint16_t* weights = paired.lanes.data();
+    const std::int32_t* first = columns.first.data();
     const __m256i half = _mm256_set1_epi16(128);
-    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
     // After packing, pixels x, x+2 sit in the low half and x+1, x+3 in the
     // high one: this puts them in order.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    const auto column = [&](std::int32_t i) {
-        return sums + static_cast<std::size_t>(columns.first[i]) * kChannels;
-    };
     std::int32_t x = 0;
-    for (; x + 4 <= width; x += 4, out += 4 * kChannels, weights += 4 * step) {
-        __m256i low;   // pixels x, x+1
-        __m256i high;  // pixels x+2, x+3
-        if constexpr (P == 1) {
-            low = column_sums_one_pair(column(x), column(x + 1), weights);
-            high = column_sums_one_pair(column(x + 2), column(x + 3), weights + 2 * step);
-        } else {
-            low = column_sums_two_pairs(column(x), column(x + 1), weights);
-            high = column_sums_two_pairs(column(x + 2), column(x + 3), weights + 2 * step);
-        }
+    for (; x + 4 <= width; x += 4, out += 4 * kChannels, weights += 4 * 8) {
+        const auto column = [&](std::int32_t i) {
+            return sums + static_cast<std::size_t>(first[x + i]) * kChannels;
+        };
+        const __m256i low = column_sums_one_pair(column(0), column(1), weights);
+        const __m256i high = column_sums_one_pair(column(2), column(3), weights + 16);
         const __m256i four = _mm256_unpacklo_epi64(low, high);  // x, x+2 | x+1, x+3
         const __m256i rounded = _mm256_srli_epi16(_mm256_add_epi16(four, half), 8);
         const __m256i packed =
             _mm256_permutevar8x32_epi32(_mm256_packus_epi16(rounded, rounded), order);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         _mm256_castsi256_si128(_mm256_and_si256(packed, colour)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    }
+    return x;
+}
+
+// Two pairs per pixel: a pixel's four neighbours weighed in one vector,
+// [n0 n1 | n2 n3], and four such pixels added up into [x x+1 | x+2 x+3].
+ZELTO_TARGET_AVX2 inline __m256i column_sums_two_pairs(const std::uint16_t* sums,
+                                                       const std::int32_t* first,
+                                                       const std::uint16_t* weights) {
+    __m256i weighed[4];
+    for (int i = 0; i < 4; ++i) {
+        weighed[i] = _mm256_mulhi_epu16(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                sums + static_cast<std::size_t>(first[i]) * kChannels)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + i * 16)));
+    }
+    // [n0+n1 of x, of x+1 | n2+n3 of x, of x+1], and the same for x+2, x+3.
+    const __m256i first_two = _mm256_add_epi16(_mm256_unpacklo_epi64(weighed[0], weighed[1]),
+                                               _mm256_unpackhi_epi64(weighed[0], weighed[1]));
+    const __m256i last_two = _mm256_add_epi16(_mm256_unpacklo_epi64(weighed[2], weighed[3]),
+                                              _mm256_unpackhi_epi64(weighed[2], weighed[3]));
+    return _mm256_add_epi16(_mm256_permute2x128_si256(first_two, last_two, 0x20),
+                            _mm256_permute2x128_si256(first_two, last_two, 0x31));
+}
+
+// Two pairs per pixel, eight image pixels at a time; returns the first pixel
+// it left to the SSE2 path.
+ZELTO_TARGET_AVX2 std::int32_t sum_columns_two_pairs_avx2(const std::uint16_t* sums,
+                                                          const AxisTaps& columns,
+                                                          const PairedWeights& paired,
+                                                          std::int32_t width, std::uint8_t* out) {
+    const std::uint16_t* weights = paired.lanes.data();
+    const std::int32_t* first = columns.first.data();
+    const __m256i half = _mm256_set1_epi16(128);
+    std::int32_t x = 0;
+    for (; x + 8 <= width; x += 8, out += 8 * kChannels, weights += 8 * 16) {
+        const __m256i low = column_sums_two_pairs(sums, first + x, weights);
+        const __m256i high = column_sums_two_pairs(sums, first + x + 4, weights + 4 * 16);
+        // Packing interleaves the halves: x..x+1, x+4..x+5 | x+2..x+3, x+6..x+7.
+        const __m256i packed =
+            _mm256_packus_epi16(_mm256_srli_epi16(_mm256_add_epi16(low, half), 8),
+                                _mm256_srli_epi16(_mm256_add_epi16(high, half), 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            _mm256_permute4x64_epi64(packed, 0xD8));
     }
     return x;
 }
@@ -440,9 +465,9 @@ void sum_columns(const std::uint16_t* sums, const AxisTaps& columns, const Paire
     std::int32_t x = 0;
 #ifdef ZELTO_HAVE_AVX2
     if (avx2 && paired.pairs_per_pixel == 1) {
-        x = sum_columns_avx2<1>(sums, columns, paired, width, out);
+        x = sum_columns_one_pair_avx2(sums, columns, paired, width, out);
     } else if (avx2 && paired.pairs_per_pixel == 2) {
-        x = sum_columns_avx2<2>(sums, columns, paired, width, out);
+        x = sum_columns_two_pairs_avx2(sums, columns, paired, width, out);
     }
 #else
     (void)avx2;
