@@ -384,6 +384,11 @@ ZELTO_TARGET_AVX2 inline __m256i column_sums_one_pair(const std::uint16_t* first
     return _mm256_add_epi16(products, _mm256_srli_si256(products, 8));
 }
 
+// Sums held as value * 256 rounded to whole values, still one per 16-bit lane.
+ZELTO_TARGET_AVX2 inline __m256i rounded_avx2(__m256i sums) {
+    return _mm256_srli_epi16(_mm256_add_epi16(sums, _mm256_set1_epi16(128)), 8);
+}
+
 // One pair per pixel, four image pixels at a time; returns the first pixel it
 // left to the SSE2 path.
 ZELTO_TARGET_AVX2 std::int32_t sum_columns_one_pair_avx2(const std::uint16_t* sums,
@@ -392,7 +397,6 @@ ZELTO_TARGET_AVX2 std::int32_t sum_columns_one_pair_avx2(const std::uint16_t* su
                                                          std::int32_t width, std::uint8_t* out) {
     const std::uint16_t* weights = paired.lanes.data();
     const std::int32_t* first = columns.first.data();
-    const __m256i half = _mm256_set1_epi16(128);
     // After packing, pixels x, x+2 sit in the low half and x+1, x+3 in the
     // high one: this puts them in order.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
@@ -404,7 +408,7 @@ ZELTO_TARGET_AVX2 std::int32_t sum_columns_one_pair_avx2(const std::uint16_t* su
         const __m256i low = column_sums_one_pair(column(0), column(1), weights);
         const __m256i high = column_sums_one_pair(column(2), column(3), weights + 16);
         const __m256i four = _mm256_unpacklo_epi64(low, high);  // x, x+2 | x+1, x+3
-        const __m256i rounded = _mm256_srli_epi16(_mm256_add_epi16(four, half), 8);
+        const __m256i rounded = rounded_avx2(four);
         const __m256i packed =
             _mm256_permutevar8x32_epi32(_mm256_packus_epi16(rounded, rounded), order);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
@@ -441,15 +445,12 @@ ZELTO_TARGET_AVX2 std::int32_t sum_columns_two_pairs_avx2(const std::uint16_t* s
                                                           std::int32_t width, std::uint8_t* out) {
     const std::uint16_t* weights = paired.lanes.data();
     const std::int32_t* first = columns.first.data();
-    const __m256i half = _mm256_set1_epi16(128);
     std::int32_t x = 0;
     for (; x + 8 <= width; x += 8, out += 8 * kChannels, weights += 8 * 16) {
         const __m256i low = column_sums_two_pairs(sums, first + x, weights);
         const __m256i high = column_sums_two_pairs(sums, first + x + 4, weights + 4 * 16);
         // Packing interleaves the halves: x..x+1, x+4..x+5 | x+2..x+3, x+6..x+7.
-        const __m256i packed =
-            _mm256_packus_epi16(_mm256_srli_epi16(_mm256_add_epi16(low, half), 8),
-                                _mm256_srli_epi16(_mm256_add_epi16(high, half), 8));
+        const __m256i packed = _mm256_packus_epi16(rounded_avx2(low), rounded_avx2(high));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                             _mm256_permute4x64_epi64(packed, 0xD8));
     }
